@@ -1,0 +1,452 @@
+// Stand-in files, folders, drives and memory over the host file system. Drive letters map to host folders
+// that tests choose; read-only is the absence of the owner's write bit, enforced here because root ignores
+// it; file times are FILETIME values kept in the host's timestamps.
+#include "platform/standin/script.h"
+#include "platform/standin/standin_state.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace {
+
+struct DriveMapping {
+    bool mapped;
+    bool hasFolder;
+    char folder[1024];
+    UINT type;
+    bool hasFreeSpace;
+    uint64_t freeBytes;
+};
+
+struct OpenFile {
+    int descriptor;
+    DWORD access;
+};
+
+DriveMapping drives[26];
+bool extendedQueryAvailable = true;
+bool hasTempPath = false;
+char tempPath[1024];
+DWORD lastError = 0;
+
+DriveMapping* DriveOf(const char* path) {
+    if (!path || !path[0] || path[1] != ':') return nullptr;
+    char letter = path[0];
+    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+    if (letter < 'A' || letter > 'Z') return nullptr;
+    return &drives[letter - 'A'];
+}
+
+bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+// Appends path to out with "\" read as "/", stepping over double-byte characters whole.
+int AppendConverted(char* out, size_t capacity, size_t used, const char* path) {
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(path); *p; ++p) {
+        if (used + 2 >= capacity) return 0;
+        if (IsLeadByte(*p) && p[1]) {
+            out[used++] = static_cast<char>(*p++);
+            out[used++] = static_cast<char>(*p);
+            continue;
+        }
+        out[used++] = *p == '\\' ? '/' : static_cast<char>(*p);
+    }
+    out[used] = '\0';
+    return 1;
+}
+
+FILETIME ToFileTime(const struct timespec& t) {
+    uint64_t units = (static_cast<uint64_t>(t.tv_sec) + 11644473600ull) * 10000000ull +
+                     static_cast<uint64_t>(t.tv_nsec) / 100;
+    FILETIME result;
+    result.dwLowDateTime = static_cast<DWORD>(units);
+    result.dwHighDateTime = static_cast<DWORD>(units >> 32);
+    return result;
+}
+
+struct timespec ToTimespec(const FILETIME& t) {
+    uint64_t units = (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    struct timespec result;
+    uint64_t seconds = units / 10000000ull;
+    result.tv_sec = static_cast<time_t>(seconds) - static_cast<time_t>(11644473600ll);
+    result.tv_nsec = static_cast<long>((units % 10000000ull) * 100);
+    return result;
+}
+
+bool IsReadOnlyMode(mode_t mode) { return (mode & S_IWUSR) == 0; }
+
+BOOL Fail(DWORD error) {
+    lastError = error;
+    return FALSE;
+}
+
+BOOL WINAPI StandinGetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER totalBytes,
+                                       PULARGE_INTEGER totalFree);
+
+} // namespace
+
+namespace Standin {
+
+void ResetFileSystem() {
+    memset(drives, 0, sizeof drives);
+    extendedQueryAvailable = true;
+    hasTempPath = false;
+    lastError = 0;
+}
+
+void SetDrive(char letter, const char* hostFolder, UINT driveType) {
+    char name[3] = {letter, ':', 0};
+    DriveMapping* drive = DriveOf(name);
+    if (!drive) return;
+    drive->mapped = true;
+    drive->type = driveType;
+    drive->hasFolder = hostFolder != nullptr;
+    if (hostFolder) CopyHostText(drive->folder, sizeof drive->folder, hostFolder);
+}
+
+void RemoveDrive(char letter) {
+    char name[3] = {letter, ':', 0};
+    if (DriveMapping* drive = DriveOf(name)) memset(drive, 0, sizeof *drive);
+}
+
+void SetFreeSpace(char letter, uint64_t freeBytes) {
+    char name[3] = {letter, ':', 0};
+    if (DriveMapping* drive = DriveOf(name)) {
+        drive->hasFreeSpace = true;
+        drive->freeBytes = freeBytes;
+    }
+}
+
+void SetExtendedFreeSpaceQuery(bool available) { extendedQueryAvailable = available; }
+
+void SetTempPath(const char* folder) {
+    hasTempPath = folder != nullptr;
+    if (folder) CopyHostText(tempPath, sizeof tempPath, folder);
+}
+
+int HostPath(const char* path, char* hostPath, size_t capacity) {
+    if (capacity == 0) return 0;
+    hostPath[0] = '\0';
+    if (DriveMapping* drive = DriveOf(path)) {
+        if (!drive->mapped || !drive->hasFolder) return 0;
+        size_t used = strlen(drive->folder);
+        if (used + 1 >= capacity) return 0;
+        memcpy(hostPath, drive->folder, used + 1);
+        return AppendConverted(hostPath, capacity, used, path + 2);
+    }
+    return AppendConverted(hostPath, capacity, 0, path);
+}
+
+void CopyHostText(char* destination, size_t capacity, const char* source) {
+    size_t length = strnlen(source, capacity - 1);
+    memcpy(destination, source, length);
+    destination[length] = '\0';
+}
+
+} // namespace Standin
+
+using Standin::HostPath;
+
+HGLOBAL GlobalAlloc(UINT flags, size_t bytes) {
+    // Windows hands out a block even for 0 bytes.
+    void* block = (flags & GMEM_ZEROINIT) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);
+    return block;
+}
+
+HGLOBAL GlobalFree(HGLOBAL block) {
+    free(block);
+    return nullptr;
+}
+
+DWORD GetLastError() { return lastError; }
+
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD attributes,
+                   HANDLE) {
+    char host[2048];
+    if (!HostPath(path, host, sizeof host)) {
+        Fail(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    struct stat info;
+    bool exists = stat(host, &info) == 0;
+    if (exists && S_ISDIR(info.st_mode)) {
+        Fail(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (exists && (access & GENERIC_WRITE) && IsReadOnlyMode(info.st_mode)) {
+        Fail(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+    switch (disposition) {
+    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+    case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
+    case OPEN_EXISTING: break;
+    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
+    default: Fail(87); return INVALID_HANDLE_VALUE;
+    }
+    mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0644;
+    int descriptor = open(host, flags, mode);
+    if (descriptor < 0) {
+        Fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    OpenFile* file = static_cast<OpenFile*>(malloc(sizeof(OpenFile)));
+    if (!file) {
+        close(descriptor);
+        Fail(8);
+        return INVALID_HANDLE_VALUE;
+    }
+    file->descriptor = descriptor;
+    file->access = access;
+    return file;
+}
+
+static OpenFile* FileOf(HANDLE handle) {
+    if (!handle || handle == INVALID_HANDLE_VALUE) return nullptr;
+    return static_cast<OpenFile*>(handle);
+}
+
+BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
+    OpenFile* file = FileOf(handle);
+    if (read) *read = 0;
+    if (!file || !(file->access & GENERIC_READ)) return Fail(ERROR_ACCESS_DENIED);
+    DWORD total = 0;
+    while (total < toRead) {
+        ssize_t got = ::read(file->descriptor, static_cast<char*>(buffer) + total, toRead - total);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return Fail(ERROR_ACCESS_DENIED);
+        if (got == 0) break;
+        total += static_cast<DWORD>(got);
+    }
+    if (read) *read = total;
+    return TRUE;
+}
+
+BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
+    OpenFile* file = FileOf(handle);
+    if (written) *written = 0;
+    if (!file || !(file->access & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    DWORD total = 0;
+    while (total < toWrite) {
+        ssize_t put = ::write(file->descriptor, static_cast<const char*>(buffer) + total, toWrite - total);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            if (written) *written = total;
+            return Fail(errno == ENOSPC ? 112 : ERROR_ACCESS_DENIED);
+        }
+        total += static_cast<DWORD>(put);
+    }
+    if (written) *written = total;
+    return TRUE;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    OpenFile* file = FileOf(handle);
+    if (!file) return Fail(6);
+    int result = close(file->descriptor);
+    free(file);
+    return result == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
+}
+
+DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* distanceHigh, DWORD method) {
+    OpenFile* file = FileOf(handle);
+    if (!file) return INVALID_SET_FILE_POINTER;
+    int64_t offset = distanceHigh ? ((static_cast<int64_t>(*distanceHigh) << 32) | static_cast<uint32_t>(distance))
+                                  : static_cast<int64_t>(distance);
+    int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
+    off_t position = lseek(file->descriptor, static_cast<off_t>(offset), whence);
+    if (position < 0) {
+        Fail(131);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceHigh) *distanceHigh = static_cast<LONG>(static_cast<uint64_t>(position) >> 32);
+    return static_cast<DWORD>(position);
+}
+
+DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
+    OpenFile* file = FileOf(handle);
+    struct stat info;
+    if (!file || fstat(file->descriptor, &info) != 0) {
+        Fail(6);
+        return INVALID_FILE_SIZE;
+    }
+    uint64_t size = static_cast<uint64_t>(info.st_size);
+    if (sizeHigh) *sizeHigh = static_cast<DWORD>(size >> 32);
+    return static_cast<DWORD>(size);
+}
+
+BOOL GetFileTime(HANDLE handle, LPFILETIME creation, LPFILETIME lastAccess, LPFILETIME lastWrite) {
+    OpenFile* file = FileOf(handle);
+    struct stat info;
+    if (!file || fstat(file->descriptor, &info) != 0) return Fail(6);
+    if (creation) *creation = ToFileTime(info.st_ctim);
+    if (lastAccess) *lastAccess = ToFileTime(info.st_atim);
+    if (lastWrite) *lastWrite = ToFileTime(info.st_mtim);
+    return TRUE;
+}
+
+BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* lastAccess, const FILETIME* lastWrite) {
+    // The host keeps no creation time; the other two are set.
+    OpenFile* file = FileOf(handle);
+    if (!file) return Fail(6);
+    struct timespec times[2];
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_nsec = UTIME_OMIT;
+    if (lastAccess) times[0] = ToTimespec(*lastAccess);
+    if (lastWrite) times[1] = ToTimespec(*lastWrite);
+    return futimens(file->descriptor, times) == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
+}
+
+DWORD GetFileAttributesA(LPCSTR path) {
+    char host[2048];
+    struct stat info;
+    if (!HostPath(path, host, sizeof host) || stat(host, &info) != 0) {
+        Fail(ERROR_FILE_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD attributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if (IsReadOnlyMode(info.st_mode)) attributes |= FILE_ATTRIBUTE_READONLY;
+    return attributes;
+}
+
+BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
+    char host[2048];
+    struct stat info;
+    if (!HostPath(path, host, sizeof host) || stat(host, &info) != 0) return Fail(ERROR_FILE_NOT_FOUND);
+    mode_t mode = info.st_mode & 07777;
+    mode = (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~0222) : (mode | S_IWUSR);
+    return chmod(host, mode) == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
+}
+
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
+    char host[2048];
+    if (!HostPath(path, host, sizeof host)) return Fail(3);
+    return mkdir(host, 0755) == 0 ? TRUE : Fail(errno == EEXIST ? 183 : 3);
+}
+
+BOOL DeleteFileA(LPCSTR path) {
+    char host[2048];
+    struct stat info;
+    if (!HostPath(path, host, sizeof host) || lstat(host, &info) != 0) return Fail(ERROR_FILE_NOT_FOUND);
+    if (S_ISDIR(info.st_mode) || IsReadOnlyMode(info.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+    return unlink(host) == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
+}
+
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+    char hostFrom[2048], hostTo[2048];
+    if (!HostPath(from, hostFrom, sizeof hostFrom) || !HostPath(to, hostTo, sizeof hostTo))
+        return Fail(ERROR_FILE_NOT_FOUND);
+    struct stat info;
+    if (stat(hostTo, &info) == 0) {
+        if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(183);
+        if (S_ISDIR(info.st_mode) || IsReadOnlyMode(info.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+    }
+    return rename(hostFrom, hostTo) == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
+}
+
+DWORD GetTempPathA(DWORD capacity, LPSTR buffer) {
+    const char* folder = hasTempPath ? tempPath : getenv("TMPDIR");
+    if (!folder || !folder[0]) folder = "/tmp";
+    size_t length = strlen(folder);
+    bool addSeparator = folder[length - 1] != '/' && folder[length - 1] != '\\';
+    size_t needed = length + (addSeparator ? 1 : 0);
+    if (needed + 1 > capacity) return static_cast<DWORD>(needed + 1);
+    memcpy(buffer, folder, length);
+    if (addSeparator) buffer[length] = '\\';
+    buffer[needed] = '\0';
+    return static_cast<DWORD>(needed);
+}
+
+UINT GetTempFileNameA(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR buffer) {
+    char name[MAX_PATH];
+    size_t folderLength = strlen(folder);
+    bool addSeparator = folderLength > 0 && folder[folderLength - 1] != '\\' && folder[folderLength - 1] != '/';
+    for (UINT number = unique ? unique : (static_cast<UINT>(getpid()) & 0xFFFF) | 1; number <= 0xFFFF; ++number) {
+        int length = snprintf(name, sizeof name, "%s%s%.3s%X.TMP", folder, addSeparator ? "\\" : "", prefix,
+                              number & 0xFFFF);
+        if (length < 0 || static_cast<size_t>(length) >= sizeof name) {
+            Fail(206);
+            return 0;
+        }
+        if (unique) {
+            memcpy(buffer, name, static_cast<size_t>(length) + 1);
+            return unique;
+        }
+        HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            memcpy(buffer, name, static_cast<size_t>(length) + 1);
+            return number;
+        }
+        if (GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES) {
+            Fail(ERROR_ACCESS_DENIED);
+            return 0;
+        }
+    }
+    Fail(80);
+    return 0;
+}
+
+UINT GetDriveTypeA(LPCSTR root) {
+    DriveMapping* drive = DriveOf(root);
+    if (!drive || !drive->mapped) return DRIVE_NO_ROOT_DIR;
+    if (root[2] != '\0' && !(root[2] == '\\' && root[3] == '\0')) return DRIVE_NO_ROOT_DIR;
+    return drive->type;
+}
+
+static BOOL FreeSpaceOf(LPCSTR root, uint64_t* freeBytes, uint64_t* totalBytes) {
+    DriveMapping* drive = DriveOf(root);
+    if (!drive || !drive->mapped || !drive->hasFolder) return Fail(3);
+    struct statvfs info;
+    if (statvfs(drive->folder, &info) != 0) return Fail(3);
+    *totalBytes = static_cast<uint64_t>(info.f_blocks) * info.f_frsize;
+    *freeBytes = drive->hasFreeSpace ? drive->freeBytes : static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+    return TRUE;
+}
+
+BOOL GetDiskFreeSpaceA(LPCSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector, LPDWORD freeClusters,
+                       LPDWORD totalClusters) {
+    uint64_t freeBytes, totalBytes;
+    if (!FreeSpaceOf(root, &freeBytes, &totalBytes)) return FALSE;
+    // Reported as 512-byte clusters of one sector; counts saturate as the real call's do.
+    uint64_t freeCount = freeBytes / 512, totalCount = totalBytes / 512;
+    *sectorsPerCluster = 1;
+    *bytesPerSector = 512;
+    *freeClusters = freeCount > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(freeCount);
+    *totalClusters = totalCount > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(totalCount);
+    return TRUE;
+}
+
+namespace {
+BOOL WINAPI StandinGetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER totalBytes,
+                                       PULARGE_INTEGER totalFree) {
+    uint64_t freeBytes, total;
+    if (!FreeSpaceOf(root, &freeBytes, &total)) return FALSE;
+    if (freeToCaller) freeToCaller->QuadPart = freeBytes;
+    if (totalBytes) totalBytes->QuadPart = total;
+    if (totalFree) totalFree->QuadPart = freeBytes;
+    return TRUE;
+}
+} // namespace
+
+static StandinModule* const Kernel32 = reinterpret_cast<StandinModule*>(static_cast<uintptr_t>(0x4B3200));
+
+HMODULE LoadLibraryA(LPCSTR name) {
+    if (strcasecmp(name, "kernel32.dll") != 0 && strcasecmp(name, "kernel32") != 0) return nullptr;
+    return Kernel32;
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
+    if (module != Kernel32 || !extendedQueryAvailable || strcmp(name, "GetDiskFreeSpaceExA") != 0) return nullptr;
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&StandinGetDiskFreeSpaceExA));
+}
+
+BOOL FreeLibrary(HMODULE module) { return module == Kernel32; }

@@ -1,0 +1,2 @@
+// Stand-in private-profile reader.
+#include "platform/win32.h"

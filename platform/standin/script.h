@@ -1,0 +1,39 @@
+// What tests control and read in the Linux stand-in: drives, the temporary folder, free space, the message
+// box recorder and its answers. Windows, registry and the shell's copy have their own script headers.
+#pragma once
+
+#include "platform/win32.h"
+
+namespace Standin {
+
+// Clears every scripted state of the stand-in (drives, boxes, answers, registry, windows, shell).
+void ResetAll();
+
+// Drives: letter 'A'..'Z' mapped to a host folder. A CD-ROM drive with a null folder has no disc.
+void SetDrive(char letter, const char* hostFolder, UINT driveType);
+void RemoveDrive(char letter);
+// Free bytes reported for a drive; without it the host file system's figures are used.
+void SetFreeSpace(char letter, uint64_t freeBytes);
+// Whether GetProcAddress finds "GetDiskFreeSpaceExA" (the fallback query is used otherwise).
+void SetExtendedFreeSpaceQuery(bool available);
+// Folder that GetTempPathA reports (a trailing separator is added); null restores $TMPDIR or /tmp.
+void SetTempPath(const char* folder);
+// Host path for a path as the logic writes it; 0 when the path names an unmapped drive or does not fit.
+int HostPath(const char* path, char* hostPath, size_t capacity);
+
+// Message boxes: every MessageBoxA call is recorded; answers come from the handler, else the queue,
+// else IDOK.
+struct RecordedBox {
+    HWND owner;
+    char text[1024];
+    char caption[1024];
+    UINT type;
+    int answer;
+};
+typedef int (*BoxHandler)(const RecordedBox& box, int index, void* data);
+int BoxCount();
+const RecordedBox& Box(int index);
+void QueueBoxAnswer(int answer);
+void SetBoxHandler(BoxHandler handler, void* data);
+
+} // namespace Standin

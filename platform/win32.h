@@ -1,0 +1,15 @@
+// The only door to the operating system. On Windows this is the ANSI Win32 API itself; on Linux it is a
+// stand-in with the same names: real files (drive letters mapped to host folders), a lstrcmpiA and profile
+// reader that behave as Windows does for what the logic relies on, and scripted windows, boxes, registry
+// and drives that tests control (see platform/standin/script.h).
+#pragma once
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <shellapi.h>
+#else
+#include "platform/standin/win32_standin.h"
+#endif
