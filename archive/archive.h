@@ -1,0 +1,42 @@
+// The archive carried in the resource: loading its header and directory, finding entries without regard
+// to case, handing out their bytes, and writing an entry to a file under the overwrite policy. Works on
+// Updater.ArchiveImage and Updater.ArchiveDirectory.
+#pragma once
+
+#include "archive/archive_format.h"
+#include "platform/win32.h"
+
+#include <cstdint>
+
+// Where LoadArchive reads from: a memory image (the updater's resource), or a file (header and directory
+// only; entry data are read from a memory image alone).
+struct ArchiveSource {
+    const unsigned char* image;
+    uint32_t imageSize;
+    const char* path; // used when image is null
+};
+
+// Returns a GlobalAlloc block of the header and the plain directory, or null (no message).
+unsigned char* LoadArchive(const ArchiveSource& source);
+
+// The entry's content: a pointer into the image for an entry stored as is (not to be released), or a new
+// GlobalAlloc buffer for a compressed one (the caller releases it; ArchiveDataIsOwned tells which).
+// Null after a message. sizeOut may be null.
+unsigned char* FindEntryData(const char* name, uint32_t* sizeOut);
+int ArchiveDataIsOwned(const unsigned char* data);
+
+// Writes the entry to targetPath (free-space check, no folder replaced, read-only cleared, with
+// checkTime 1 a later file on disk is kept), stamped with the entry's time. 1 on success.
+int ExtractEntry(const char* targetPath, const char* name, int checkTime);
+
+// Free bytes for the caller, total bytes and total free bytes of the drive named by root. totalFree may
+// be null. Nonzero on success.
+int QueryDiskSpace(const char* root, ULARGE_INTEGER* freeToCaller, ULARGE_INTEGER* totalBytes,
+                   ULARGE_INTEGER* totalFree);
+
+// The whole file in a new GlobalAlloc buffer (the caller releases it), or null. sizeOut may be null.
+unsigned char* ReadWholeFile(const char* path, uint32_t* sizeOut);
+
+// Replaces the file at path with size bytes of data (through a temporary file in the same folder, so a
+// failed write leaves the old file whole) and, when fileTime is given, stamps all three times. 1 or 0.
+int WriteWholeFile(const char* path, const void* data, uint32_t size, const FILETIME* fileTime);
