@@ -1,0 +1,111 @@
+// Copying the plan's files and folders from the product's discs with the shell's copy: the search of drives
+// A: to Z: for the disc that holds each item (with the insert-disk prompt), the source and destination
+// lists, and the copy's outcome. Owns the run's source root: the drive of the latest successful search.
+#include "update/disk_copies.h"
+
+#include "app/wizard_pages.h"
+#include "context/updater_context.h"
+#include "platform/text_format.h"
+#include "setupcfg/path_join.h"
+
+#include <cstring>
+
+namespace {
+
+enum { ListCapacity = 264, PlatformPathLimit = MAX_PATH - 1 };
+
+int FailCopy(HWND window, const CopyItem& item) {
+    char message[1024];
+    FormatText(message, sizeof message, "SETUP.INI : \"%s\" のコピーに失敗しました", item.path);
+    MessageBoxA(window, message, Updater.Caption, MB_OK | MB_ICONERROR);
+    EndDialog(window, -1);
+    return 0;
+}
+
+// One item of a shell list: the joined path and two NULs, within the list buffer and short enough for
+// the platform's file calls.
+int BuildListItem(char* list, const char* folder, const char* name) {
+    if (!CopyText(list, ListCapacity, folder)) return 0;
+    if (!JoinPath(list, ListCapacity, name)) return 0;
+    return strlen(list) <= PlatformPathLimit;
+}
+
+// One search pass over the drive letters.
+int SearchDrives(int disk, char* root, size_t rootCapacity) {
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        char drive[3] = {letter, ':', '\0'};
+        if (GetDriveTypeA(drive) != DRIVE_CDROM) continue;
+        char check[ListCapacity];
+        CopyText(check, sizeof check, drive);
+        if (!JoinPath(check, sizeof check, Updater.Setup.DiskCheckFile[disk])) continue;
+        if (GetFileAttributesA(check) == INVALID_FILE_ATTRIBUTES) continue;
+        return CopyText(root, rootCapacity, drive);
+    }
+    return 0;
+}
+
+} // namespace
+
+int FindCopySource(HWND window, int disk, char* root, size_t rootCapacity) {
+    if (disk < 0 || disk >= DiskCheckFileCount) { // CopyFromDisks refuses these with its message first
+        EndDialog(window, -1);
+        return 0;
+    }
+    for (;;) {
+        if (SearchDrives(disk, root, rootCapacity)) return 1;
+        char prompt[1024];
+        FormatText(prompt, sizeof prompt, "ＣＤ－ＲＯＭドライブに「%s」ディスク %i を入れて下さい",
+                   Updater.Setup.GameTitle, disk);
+        if (MessageBoxA(window, prompt, Updater.Caption, MB_OKCANCEL) != IDOK) {
+            EndDialog(window, -1);
+            return 0;
+        }
+    }
+}
+
+int CopyFromDisks(HWND window) {
+    // Not set until the first search of the run; a disk-0 item before it has no source and is refused.
+    char sourceRoot[3] = "";
+    for (int32_t index = 0; index < Updater.CopyCount; ++index) {
+        const CopyItem& item = Updater.CopyItems[index];
+        // A disk byte that was not a digit has no check file: refused rather than searched for.
+        if (item.disk < 0 || item.disk > 9) return FailCopy(window, item);
+        if (item.disk != 0) {
+            if (!FindCopySource(window, item.disk, sourceRoot, sizeof sourceRoot)) return 0;
+        } else if (sourceRoot[0] == '\0') {
+            return FailCopy(window, item);
+        }
+
+        char source[ListCapacity];
+        char destination[ListCapacity];
+        if (!BuildListItem(source, sourceRoot, item.path)) return FailCopy(window, item);
+        // A source that cannot be read has every attribute bit set and is copied as a folder; the shell
+        // then fails without its own error display and the failure box names the item.
+        int folderCopy = (GetFileAttributesA(source) & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (folderCopy) {
+            // The installation path: at most 259 bytes, so it and its two NULs always fit.
+            memset(destination, 0, sizeof destination);
+            CopyText(destination, sizeof destination - 1, Updater.Install.InstPath);
+        } else if (!BuildListItem(destination, Updater.Install.InstPath, item.path)) {
+            return FailCopy(window, item);
+        }
+
+        SetStatusText(window, "%s をコピーしています", item.path);
+        SHFILEOPSTRUCTA operation;
+        memset(&operation, 0, sizeof operation);
+        operation.hwnd = window;
+        operation.wFunc = FO_COPY;
+        operation.pFrom = source;
+        operation.pTo = destination;
+        operation.fFlags = static_cast<FILEOP_FLAGS>(FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR |
+                                                     (folderCopy ? FOF_NOERRORUI : 0));
+        int result = SHFileOperationA(&operation);
+        if (operation.fAnyOperationsAborted) {
+            EndDialog(window, -1);
+            return 0;
+        }
+        if (result != 0) return FailCopy(window, item);
+        SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
+    }
+    return 1;
+}
