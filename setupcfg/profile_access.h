@@ -10,3 +10,6 @@ int ReadProfileValue(const char* section, const char* key, char* buffer, uint32_
 int ReadSetupInt(const char* key, int32_t* out);
 // The standard decimal conversion: leading white space, optional sign, digits; clamped to 32 bits.
 int32_t ConvertDecimal(const char* text);
+// The standard unsigned 64-bit decimal conversion (a minus sign negates modulo 2^64; overflow gives the
+// largest value).
+uint64_t ConvertUnsignedDecimal64(const char* text);
