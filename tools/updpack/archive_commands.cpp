@@ -1,0 +1,171 @@
+// updpack list, test and extract: what an archive holds, whether every entry comes out whole, and the
+// entries back as files with their names and times.
+#include "tools/updpack/updpack.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+// Opens the archive and locates its entries; on failure the archive is closed again.
+int OpenAndLocate(const char* archivePath, OpenedArchive& archive, std::vector<uint32_t>& dataOffsets) {
+    if (!OpenArchive(archivePath, archive)) return 0;
+    if (LocateEntries(archive, archivePath, dataOffsets)) return 1;
+    CloseArchive(archive);
+    return 0;
+}
+
+int MakeFolders(const char* folder) {
+    std::string path = folder;
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        std::string part = path.substr(0, slash);
+        if (!part.empty() && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+            Report("%s: cannot create the folder: %s", part.c_str(), strerror(errno));
+            return 0;
+        }
+        if (slash == std::string::npos) break;
+    }
+    struct stat status;
+    if (stat(folder, &status) != 0 || !S_ISDIR(status.st_mode)) {
+        Report("%s: not a folder", folder);
+        return 0;
+    }
+    return 1;
+}
+
+// Writes the content into a new file beside the target, stamps it, and only then renames it over the target.
+int WriteExtractedFile(const std::string& target, const unsigned char* content, uint32_t size,
+                       uint64_t fileTime) {
+    size_t slash = target.rfind('/');
+    std::string temporary = target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".XXXXXX";
+    int file = mkstemp(&temporary[0]);
+    if (file < 0) {
+        Report("%s: cannot create: %s", target.c_str(), strerror(errno));
+        return 0;
+    }
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(file, 0666 & ~mask);
+    size_t done = 0;
+    int error = 0; // errno of the first step that failed
+    while (!error && done < size) {
+        ssize_t count = write(file, content + done, size - done);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0)
+            error = count < 0 ? errno : ENOSPC;
+        else
+            done += static_cast<size_t>(count);
+    }
+    timespec times[2];
+    times[0] = times[1] = HostTimeFromFileTime(fileTime);
+    if (!error && futimens(file, times) != 0) error = errno;
+    if (close(file) != 0 && !error) error = errno;
+    if (!error && rename(temporary.c_str(), target.c_str()) != 0) error = errno;
+    if (error) {
+        Report("%s: cannot write: %s", target.c_str(), strerror(error));
+        unlink(temporary.c_str());
+    }
+    return !error;
+}
+} // namespace
+
+int ListArchive(const char* archivePath) {
+    OpenedArchive archive;
+    std::vector<uint32_t> dataOffsets;
+    if (!OpenAndLocate(archivePath, archive, dataOffsets)) return 0;
+    printf("%10s %10s %-10s %-19s  %s\n", "size", "stored", "form", "written (UTC)", "name");
+    uint64_t totalSize = 0, totalStored = 0;
+    for (uint32_t i = 0; i < archive.header->entryCount; ++i) {
+        const ArchiveEntry& entry = archive.entries[i];
+        char time[64];
+        FormatFileTime(EntryFileTime(entry), time, sizeof time);
+        std::string name = PrintableName(entry.name);
+        printf("%10u %10u %-10s %-19s  %s\n", entry.size, entry.storedSize,
+               (entry.flags & ArchiveEntryCompressed) ? "compressed" : "stored", time,
+               name.substr(1, name.size() - 2).c_str());
+        totalSize += entry.size;
+        totalStored += entry.storedSize;
+    }
+    printf("%u entries, %llu bytes, %llu stored, image %u bytes\n", archive.header->entryCount,
+           static_cast<unsigned long long>(totalSize), static_cast<unsigned long long>(totalStored),
+           archive.imageSize);
+    CloseArchive(archive);
+    return 1;
+}
+
+int TestArchive(const char* archivePath) {
+    OpenedArchive archive;
+    std::vector<uint32_t> dataOffsets;
+    if (!OpenAndLocate(archivePath, archive, dataOffsets)) return 0;
+    uint32_t damaged = 0;
+    for (uint32_t i = 0; i < archive.header->entryCount; ++i) {
+        const ArchiveEntry& entry = archive.entries[i];
+        const unsigned char* content;
+        int owned;
+        uint32_t consumed;
+        if (!DecodeEntry(archive, archivePath, i, dataOffsets[i], &content, &owned, &consumed)) {
+            ++damaged;
+            continue;
+        }
+        if (owned) free(const_cast<unsigned char*>(content));
+        // Both would still be read by the updater, but no sound packer writes them: the offsets of the
+        // entries after this one rest on a stored size that does not describe the data.
+        if (!(entry.flags & ArchiveEntryCompressed) && entry.storedSize != entry.size) {
+            Report("%s: entry %s: stored as is, but its stored size %u differs from its size %u", archivePath,
+                   PrintableName(entry.name).c_str(), entry.storedSize, entry.size);
+            ++damaged;
+        } else if ((entry.flags & ArchiveEntryCompressed) && consumed != entry.storedSize) {
+            Report("%s: entry %s: its stream ends after %u of its %u stored bytes", archivePath,
+                   PrintableName(entry.name).c_str(), consumed, entry.storedSize);
+            ++damaged;
+        }
+    }
+    uint32_t count = archive.header->entryCount;
+    CloseArchive(archive);
+    if (damaged) {
+        Report("%s: %u of %u entries damaged", archivePath, damaged, count);
+        return 0;
+    }
+    printf("%s: %u entries, all sound\n", archivePath, count);
+    return 1;
+}
+
+int ExtractArchive(const char* archivePath, const char* folder) {
+    OpenedArchive archive;
+    std::vector<uint32_t> dataOffsets;
+    if (!OpenAndLocate(archivePath, archive, dataOffsets)) return 0;
+    int extracted = MakeFolders(folder);
+    uint32_t written = 0;
+    for (uint32_t i = 0; extracted && i < archive.header->entryCount; ++i) {
+        const ArchiveEntry& entry = archive.entries[i];
+        std::string hostName;
+        if (!HostNameFromArchive(entry.name, hostName)) {
+            extracted = 0;
+            break;
+        }
+        // The updater finds only the first of several entries it takes for the same name.
+        uint32_t earlier = 0;
+        while (earlier < i && !SameArchiveName(archive.entries[earlier].name, entry.name))
+            ++earlier;
+        if (earlier < i) {
+            Report("skipping entry %u %s: the updater only ever uses the first entry of that name", i,
+                   PrintableName(entry.name).c_str());
+            continue;
+        }
+        const unsigned char* content;
+        int owned;
+        extracted = DecodeEntry(archive, archivePath, i, dataOffsets[i], &content, &owned, nullptr);
+        if (!extracted) break;
+        extracted = WriteExtractedFile(std::string(folder) + "/" + hostName, content, entry.size,
+                                       EntryFileTime(entry));
+        if (owned) free(const_cast<unsigned char*>(content));
+        written += extracted;
+    }
+    CloseArchive(archive);
+    if (extracted) printf("%s: %u files written to %s\n", archivePath, written, folder);
+    return extracted;
+}

@@ -1,0 +1,160 @@
+// Reading an archive file for list, test and extract: the file is read whole into memory and handed to the
+// updater's own LoadArchive as a memory image, so the tool sees the directory exactly as the updater does.
+// Entry data are then located and decoded under the same bounds: between the header and the directory,
+// and never a byte outside the image or the output buffer.
+#include "tools/updpack/updpack.h"
+
+#include "archive/archive.h"
+#include "archive/stream_decoder.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+// No token of the stream yields more than 282 bytes for its 25 bits (a long match of the greatest length at
+// the nearest distance code), so n stream bytes cannot decode to more than n × 8 × 282 / 25 < n × 91 bytes.
+// A size claimed beyond that is damage, found before any memory is set aside for it.
+const uint64_t MostBytesPerStreamByte = 91;
+
+uint64_t Padded(uint64_t size) {
+    return (size + 15) & ~uint64_t(15);
+}
+
+unsigned char* ReadArchiveFile(const char* path, uint32_t* imageSize) {
+    int file = open(path, O_RDONLY | O_CLOEXEC);
+    struct stat status;
+    if (file < 0 || fstat(file, &status) != 0) {
+        Report("%s: cannot read: %s", path, strerror(errno));
+        if (file >= 0) close(file);
+        return nullptr;
+    }
+    if (!S_ISREG(status.st_mode) || static_cast<uint64_t>(status.st_size) >= ArchiveImageLimit) {
+        Report("%s: not an archive (%s)", path,
+               S_ISREG(status.st_mode) ? "4 GiB or more" : "not a regular file");
+        close(file);
+        return nullptr;
+    }
+    size_t size = static_cast<size_t>(status.st_size);
+    unsigned char* image = static_cast<unsigned char*>(malloc(size ? size : 1));
+    size_t done = 0;
+    while (image && done < size) {
+        ssize_t got = read(file, image + done, size - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += static_cast<size_t>(got);
+    }
+    close(file);
+    if (!image || done != size) {
+        Report("%s: cannot read: %s", path, image ? "the file changed while it was read" : "out of memory");
+        free(image);
+        return nullptr;
+    }
+    *imageSize = static_cast<uint32_t>(size);
+    return image;
+}
+} // namespace
+
+int OpenArchive(const char* path, OpenedArchive& archive) {
+    memset(&archive, 0, sizeof archive);
+    archive.image = ReadArchiveFile(path, &archive.imageSize);
+    if (!archive.image) return 0;
+    ArchiveHeader header;
+    const char* damage = nullptr;
+    if (archive.imageSize < ArchiveHeaderSize) {
+        damage = "shorter than its 16-byte header";
+    } else {
+        memcpy(&header, archive.image, sizeof header);
+        uint64_t directoryRoom = archive.imageSize - static_cast<uint64_t>(header.directoryOffset);
+        uint64_t directorySize = static_cast<uint64_t>(header.entryCount) * ArchiveEntrySize;
+        if (memcmp(header.magic, "KT2", 4) != 0) {
+            damage = "no \"KT2\" mark at its start";
+        } else if (header.directoryOffset < ArchiveHeaderSize || header.directoryOffset > archive.imageSize) {
+            damage = "its directory lies outside the image";
+        } else if (directorySize >
+                   directoryRoom *
+                       ((header.flags & ArchiveDirectoryCompressed) ? MostBytesPerStreamByte : 1)) {
+            damage = "its entry count does not fit the directory's bytes";
+        }
+    }
+    if (!damage) {
+        ArchiveSource source = {archive.image, archive.imageSize, nullptr};
+        archive.block = LoadArchive(source);
+        if (!archive.block) damage = "its directory is damaged";
+    }
+    if (damage) {
+        Report("%s: not a sound archive: %s", path, damage);
+        CloseArchive(archive);
+        return 0;
+    }
+    archive.header = reinterpret_cast<const ArchiveHeader*>(archive.block);
+    archive.entries = reinterpret_cast<const ArchiveEntry*>(archive.block + ArchiveHeaderSize);
+    return 1;
+}
+
+void CloseArchive(OpenedArchive& archive) {
+    if (archive.block) GlobalFree(archive.block);
+    free(archive.image);
+    memset(&archive, 0, sizeof archive);
+}
+
+int LocateEntries(const OpenedArchive& archive, const char* path, std::vector<uint32_t>& dataOffsets) {
+    dataOffsets.clear();
+    uint64_t dataOffset = ArchiveHeaderSize;
+    for (uint32_t i = 0; i < archive.header->entryCount; ++i) {
+        const ArchiveEntry& entry = archive.entries[i];
+        if (!memchr(entry.name, 0, sizeof entry.name)) {
+            Report("%s: entry %u: the name has no end", path, i);
+            return 0;
+        }
+        // A compressed entry's stream is bounded by its stored size; one stored as is is read for its size.
+        uint32_t extent = (entry.flags & ArchiveEntryCompressed) ? entry.storedSize : entry.size;
+        if (dataOffset + extent > archive.header->directoryOffset) {
+            Report("%s: entry %s: its %u bytes at offset %llu run past the data area, which ends at %u", path,
+                   PrintableName(entry.name).c_str(), extent, static_cast<unsigned long long>(dataOffset),
+                   archive.header->directoryOffset);
+            return 0;
+        }
+        dataOffsets.push_back(static_cast<uint32_t>(dataOffset));
+        dataOffset += Padded(entry.storedSize);
+    }
+    return 1;
+}
+
+int DecodeEntry(const OpenedArchive& archive, const char* path, uint32_t index, uint32_t dataOffset,
+                const unsigned char** content, int* owned, uint32_t* consumed) {
+    const ArchiveEntry& entry = archive.entries[index];
+    const unsigned char* data = archive.image + dataOffset;
+    *content = nullptr;
+    *owned = 0;
+    if (!(entry.flags & ArchiveEntryCompressed)) {
+        *content = data;
+        if (consumed) *consumed = entry.size;
+        return 1;
+    }
+    if (entry.size > entry.storedSize * MostBytesPerStreamByte) {
+        Report("%s: entry %s: %u stream bytes cannot hold %u bytes", path, PrintableName(entry.name).c_str(),
+               entry.storedSize, entry.size);
+        return 0;
+    }
+    unsigned char* decoded = static_cast<unsigned char*>(malloc(entry.size ? entry.size : 1));
+    if (!decoded) {
+        Report("%s: entry %s: out of memory for %u bytes", path, PrintableName(entry.name).c_str(),
+               entry.size);
+        return 0;
+    }
+    uint32_t used = 0;
+    if (!DecompressBlock(decoded, entry.size, data, entry.storedSize, &used)) {
+        Report("%s: entry %s: its stream is damaged (it does not decode to exactly %u bytes)", path,
+               PrintableName(entry.name).c_str(), entry.size);
+        free(decoded);
+        return 0;
+    }
+    if (consumed) *consumed = used;
+    *content = decoded;
+    *owned = 1;
+    return 1;
+}

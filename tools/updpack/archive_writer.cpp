@@ -1,0 +1,174 @@
+// Writing an archive image: header, each entry's data padded to 16 bytes, and the compressed directory at
+// the end. The image grows in a temporary file beside the final path and is renamed over it only when it
+// is whole, so a failed run leaves any earlier archive as it was and no half-written one.
+#include "tools/updpack/updpack.h"
+
+#include "tools/packer/stream_encoder.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+const char ArchiveMagic[4] = {'K', 'T', '2', 0};
+
+uint64_t Padded(uint64_t size) {
+    return (size + 15) & ~uint64_t(15);
+}
+
+int WriteAll(ArchiveWriter& writer, const void* data, size_t size) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        ssize_t written = write(writer.file, bytes, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            Report("%s: cannot write: %s", writer.finalPath.c_str(), strerror(written < 0 ? errno : ENOSPC));
+            return 0;
+        }
+        bytes += written;
+        size -= static_cast<size_t>(written);
+    }
+    return 1;
+}
+
+int RefuseImageSize(const ArchiveWriter& writer, uint64_t imageSize) {
+    Report("%s: the archive would take %llu bytes; its offsets are 32-bit, so it must stay below %llu",
+           writer.finalPath.c_str(), static_cast<unsigned long long>(imageSize),
+           static_cast<unsigned long long>(writer.imageLimit));
+    return 0;
+}
+
+// Compresses size bytes into a new malloc buffer; *streamSize is 0 when no memory was to be had.
+unsigned char* Compress(const unsigned char* content, size_t size, size_t* streamSize) {
+    *streamSize = 0;
+    size_t capacity = CompressBound(size);
+    unsigned char* stream = static_cast<unsigned char*>(malloc(capacity ? capacity : 1));
+    if (stream) *streamSize = CompressBlock(content, size, stream, capacity);
+    return stream;
+}
+} // namespace
+
+int BeginArchive(ArchiveWriter& writer, const char* path, uint64_t imageLimit) {
+    writer.file = -1;
+    writer.finalPath = path;
+    writer.imageLimit = imageLimit;
+    writer.dataEnd = ArchiveHeaderSize;
+    writer.entries.clear();
+    size_t slash = writer.finalPath.rfind('/');
+    std::string folder = slash == std::string::npos ? "" : writer.finalPath.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? writer.finalPath : writer.finalPath.substr(slash + 1);
+    writer.temporaryPath = folder + "." + base + ".XXXXXX";
+    writer.file = mkstemp(&writer.temporaryPath[0]);
+    if (writer.file < 0) {
+        Report("%s: cannot create a file beside it: %s", path, strerror(errno));
+        writer.temporaryPath.clear();
+        return 0;
+    }
+    // mkstemp makes the file private; the archive gets the permissions any new file would get.
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(writer.file, 0666 & ~mask);
+    unsigned char header[ArchiveHeaderSize] = {};
+    if (!WriteAll(writer, header, sizeof header)) {
+        AbandonArchive(writer);
+        return 0;
+    }
+    return 1;
+}
+
+int AddArchiveEntry(ArchiveWriter& writer, const std::string& archiveName, uint64_t fileTime,
+                    const unsigned char* content, uint32_t size) {
+    if (archiveName.empty() || archiveName.size() >= ArchiveNameCapacity) {
+        Report("%s: entry name of %zu bytes does not fit", writer.finalPath.c_str(), archiveName.size());
+        return 0;
+    }
+    size_t streamSize = 0;
+    unsigned char* stream = Compress(content, size, &streamSize);
+    if (!stream) {
+        Report("%s: out of memory compressing %s", writer.finalPath.c_str(),
+               PrintableName(archiveName.c_str()).c_str());
+        return 0;
+    }
+    int compressed = streamSize > 0 && streamSize < size;
+    const unsigned char* stored = compressed ? stream : content;
+    uint32_t storedSize = compressed ? static_cast<uint32_t>(streamSize) : size;
+
+    ArchiveEntry entry;
+    memset(&entry, 0, sizeof entry);
+    memcpy(entry.name, archiveName.data(), archiveName.size());
+    entry.flags = compressed ? ArchiveEntryCompressed : ArchiveEntryStored;
+    entry.fileTime.dwLowDateTime = static_cast<DWORD>(fileTime);
+    entry.fileTime.dwHighDateTime = static_cast<DWORD>(fileTime >> 32);
+    entry.size = size;
+    entry.storedSize = storedSize;
+
+    int written = 0;
+    uint64_t dataEnd = writer.dataEnd + Padded(storedSize);
+    // Every entry adds at least a directory record, so an image whose data already reach the limit is lost.
+    if (dataEnd >= writer.imageLimit) {
+        RefuseImageSize(writer, dataEnd);
+    } else {
+        static const unsigned char zeros[16] = {};
+        written = WriteAll(writer, stored, storedSize) &&
+                  WriteAll(writer, zeros, dataEnd - writer.dataEnd - storedSize);
+    }
+    free(stream);
+    if (!written) return 0;
+    writer.dataEnd = dataEnd;
+    writer.entries.push_back(entry);
+    return 1;
+}
+
+int FinishArchive(ArchiveWriter& writer) {
+    size_t directorySize = writer.entries.size() * sizeof(ArchiveEntry);
+    size_t streamSize = 0;
+    static const unsigned char noRecords[1] = {};
+    const unsigned char* directory =
+        writer.entries.empty() ? noRecords : reinterpret_cast<const unsigned char*>(writer.entries.data());
+    unsigned char* stream = Compress(directory, directorySize, &streamSize);
+    int finished = 0;
+    if (!stream || streamSize == 0) {
+        Report("%s: out of memory compressing the directory", writer.finalPath.c_str());
+    } else if (writer.dataEnd + streamSize >= writer.imageLimit) {
+        RefuseImageSize(writer, writer.dataEnd + streamSize);
+    } else if (WriteAll(writer, stream, streamSize)) {
+        ArchiveHeader header;
+        memcpy(header.magic, ArchiveMagic, sizeof header.magic);
+        header.flags = ArchiveDirectoryCompressed;
+        header.directoryOffset = static_cast<uint32_t>(writer.dataEnd);
+        header.entryCount = static_cast<uint32_t>(writer.entries.size());
+        if (pwrite(writer.file, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
+            fsync(writer.file) != 0) {
+            Report("%s: cannot write: %s", writer.finalPath.c_str(), strerror(errno));
+        } else {
+            finished = 1;
+        }
+    }
+    free(stream);
+    if (finished) {
+        int closed = close(writer.file);
+        writer.file = -1;
+        if (closed != 0) {
+            Report("%s: cannot write: %s", writer.finalPath.c_str(), strerror(errno));
+            finished = 0;
+        }
+    }
+    if (finished) {
+        if (rename(writer.temporaryPath.c_str(), writer.finalPath.c_str()) != 0) {
+            Report("%s: cannot put the archive in place: %s", writer.finalPath.c_str(), strerror(errno));
+            finished = 0;
+        }
+    }
+    if (!finished) AbandonArchive(writer);
+    return finished;
+}
+
+void AbandonArchive(ArchiveWriter& writer) {
+    if (writer.file >= 0) close(writer.file);
+    writer.file = -1;
+    if (!writer.temporaryPath.empty()) unlink(writer.temporaryPath.c_str());
+    writer.temporaryPath.clear();
+}
