@@ -10,6 +10,7 @@
 #endif
 #include <windows.h>
 #include <shellapi.h>
+#include <objbase.h>
 #else
 #include "platform/standin/win32_standin.h"
 #endif
