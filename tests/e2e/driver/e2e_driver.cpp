@@ -1,0 +1,829 @@
+// e2e_driver SCRIPT UPDATER [GAME]: plays one end-to-end scenario against the real updater under Wine, as a
+// user would: starts UPDATER (and the stand-in game GAME), waits for their windows, reads what is on the
+// screen (captions, texts, button states, message boxes and their owners), presses buttons and checks exit
+// statuses. SCRIPT holds one step per line in UTF-8 (see tests/e2e/README.md); every text is turned into
+// code page 932 before it is compared with what the ANSI window functions read. The first mismatch prints
+// the step, what was expected and what was found, and a dump of the windows on screen; exit status 0 when
+// every step held, 1 on a mismatch, 2 for a bad script or command line.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+const int PollMs = 25;
+DWORD DefaultTimeoutMs = 10000;
+
+const int IdNext = 1, IdCancel = 2, IdBack = 4, IdAgreementText = 1000, IdInfo = 1001, IdAgree = 1002,
+          IdDisagree = 1003;
+const int IdBoxIcon = 0x440; // stc1, the icon of a message box
+
+std::string ScriptPath;
+std::string UpdaterPath;
+std::string GamePath;
+int LineNumber = 0;
+std::string LineText;
+
+struct Started {
+    HANDLE process;
+    DWORD id;
+    bool isUpdater;
+};
+std::map<std::string, Started> Processes;
+
+// ---- text ----------------------------------------------------------------------------------------------
+
+std::string Convert(const std::string& text, UINT from, UINT to) {
+    if (text.empty()) return text;
+    int wide = MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(wide), L'\0');
+    MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), &w[0], wide);
+    int narrow = WideCharToMultiByte(to, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(narrow), '\0');
+    WideCharToMultiByte(to, 0, w.data(), wide, &out[0], narrow, nullptr, nullptr);
+    return out;
+}
+
+// Shown text (code page 932) as UTF-8 for the log, control characters spelled out.
+std::string Show(const std::string& cp932) {
+    std::string escaped;
+    for (size_t i = 0; i < cp932.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(cp932[i]);
+        if (IsDBCSLeadByteEx(932, c) && i + 1 < cp932.size()) {
+            escaped += cp932.substr(i, 2);
+            ++i;
+        } else if (c == '\r') {
+            escaped += "\\r";
+        } else if (c == '\n') {
+            escaped += "\\n";
+        } else if (c == '\t') {
+            escaped += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            escaped += hex;
+        } else {
+            escaped += static_cast<char>(c);
+        }
+    }
+    return "\"" + Convert(escaped, 932, CP_UTF8) + "\"";
+}
+
+// A script value (UTF-8 with escapes \r \n \t \\ \" \xHH) as the bytes the updater shows in code page 932.
+// Escapes are taken out before the conversion, so \xHH gives that raw byte and a trail byte 0x5C of the
+// converted text is never read as an escape.
+std::string ScriptText(const std::string& utf8) {
+    std::string out, chunk;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        if (utf8[i] != '\\' || i + 1 == utf8.size()) {
+            chunk += utf8[i];
+            continue;
+        }
+        out += Convert(chunk, CP_UTF8, 932);
+        chunk.clear();
+        char e = utf8[++i];
+        if (e == 'r')
+            out += '\r';
+        else if (e == 'n')
+            out += '\n';
+        else if (e == 't')
+            out += '\t';
+        else if (e == 'x' && i + 2 < utf8.size()) {
+            out += static_cast<char>(std::strtoul(utf8.substr(i + 1, 2).c_str(), nullptr, 16));
+            i += 2;
+        } else
+            out += e;
+    }
+    return out + Convert(chunk, CP_UTF8, 932);
+}
+
+// ---- reporting
+// ---------------------------------------------------------------------------------------------
+
+void DumpWindows();
+
+[[noreturn]] void Failure(const char* format, ...) {
+    std::printf("FAIL %s:%d: %s\n", ScriptPath.c_str(), LineNumber, LineText.c_str());
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    std::printf("\n");
+    DumpWindows();
+    std::fflush(stdout);
+    for (auto& entry : Processes)
+        TerminateProcess(entry.second.process, 99);
+    std::exit(1);
+}
+
+[[noreturn]] void ScriptError(const char* message) {
+    std::printf("SCRIPT ERROR %s:%d: %s\n  %s\n", ScriptPath.c_str(), LineNumber, message, LineText.c_str());
+    std::fflush(stdout);
+    for (auto& entry : Processes)
+        TerminateProcess(entry.second.process, 99);
+    std::exit(2);
+}
+
+// ---- windows
+// -----------------------------------------------------------------------------------------------
+
+std::string ClassOf(HWND window) {
+    char name[256] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+// Text of a window of another process; asks the window itself (controls such as the edit keep their text
+// to themselves) and falls back to the system's copy when its thread does not answer.
+std::string TextOf(HWND window) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) length = 4096;
+    std::vector<char> buffer(length + 1024, '\0');
+    DWORD_PTR copied = 0;
+    if (SendMessageTimeoutA(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                            SMTO_ABORTIFHUNG, 2000, &copied))
+        return std::string(buffer.data(), copied);
+    int got = GetWindowTextA(window, buffer.data(), static_cast<int>(buffer.size()));
+    return std::string(buffer.data(), got > 0 ? static_cast<size_t>(got) : 0);
+}
+
+bool HasStyle(HWND window, LONG style) {
+    return (GetWindowLongA(window, GWL_STYLE) & style) == style;
+}
+
+struct Collect {
+    DWORD process;
+    bool visibleOnly;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectTop(HWND window, LPARAM parameter) {
+    Collect* collect = reinterpret_cast<Collect*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == collect->process && (!collect->visibleOnly || IsWindowVisible(window)))
+        collect->windows.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> TopWindows(DWORD process, bool visibleOnly) {
+    Collect collect{process, visibleOnly, {}};
+    EnumWindows(CollectTop, reinterpret_cast<LPARAM>(&collect));
+    return collect.windows;
+}
+
+BOOL CALLBACK CollectChild(HWND window, LPARAM parameter) {
+    reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> Children(HWND parent) {
+    std::vector<HWND> children;
+    EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&children));
+    return children;
+}
+
+bool IsDialogClass(HWND window) {
+    return ClassOf(window) == "#32770";
+}
+
+// The wizard is the process's dialog with the page text IDC_INFO; every other dialog of it is a box.
+bool IsWizard(HWND window) {
+    return IsDialogClass(window) && GetDlgItem(window, IdInfo) != nullptr;
+}
+
+HWND BoxText(HWND box) {
+    HWND text = GetDlgItem(box, 0xFFFF);
+    if (!text) text = GetDlgItem(box, 100); // Wine numbers the text of its message box 100
+    return text;
+}
+
+bool IsBox(HWND window) {
+    return IsDialogClass(window) && !IsWizard(window) && BoxText(window) != nullptr;
+}
+
+void DumpWindows() {
+    for (auto& entry : Processes) {
+        DWORD code = 0;
+        GetExitCodeProcess(entry.second.process, &code);
+        std::printf("  process %s (pid %lu): %s\n", entry.first.c_str(), entry.second.id,
+                    code == STILL_ACTIVE ? "running" : ("ended with status " + std::to_string(code)).c_str());
+        for (HWND top : TopWindows(entry.second.id, false)) {
+            if (!IsWindowVisible(top) && !IsDialogClass(top)) continue;
+            HWND owner = GetWindow(top, GW_OWNER);
+            std::printf("    window %p class %s caption %s %s%s owner %p\n", static_cast<void*>(top),
+                        ClassOf(top).c_str(), Show(TextOf(top)).c_str(),
+                        IsWindowVisible(top) ? "visible" : "hidden", IsWindowEnabled(top) ? "" : " disabled",
+                        static_cast<void*>(owner));
+            for (HWND child : Children(top))
+                std::printf("      id %d class %s text %s%s%s\n", GetDlgCtrlID(child), ClassOf(child).c_str(),
+                            Show(TextOf(child)).c_str(), HasStyle(child, WS_VISIBLE) ? "" : " hidden",
+                            IsWindowEnabled(child) ? "" : " disabled");
+        }
+    }
+    HWND foreground = GetForegroundWindow();
+    if (foreground)
+        std::printf("  foreground window %p class %s caption %s\n", static_cast<void*>(foreground),
+                    ClassOf(foreground).c_str(), Show(TextOf(foreground)).c_str());
+}
+
+// ---- script lines -----------------------------------------------------------------------------------------
+
+struct Step {
+    std::string verb;
+    std::vector<std::string> words;            // positional arguments
+    std::map<std::string, std::string> values; // key=value arguments, raw UTF-8 with escapes
+    std::set<std::string> used;
+
+    bool Has(const char* key) const { return values.count(key) != 0; }
+    std::string Raw(const char* key) {
+        used.insert(key);
+        return values[key];
+    }
+    std::string Text(const char* key) { return ScriptText(Raw(key)); }
+    DWORD Number(const char* key, DWORD fallback) {
+        if (!Has(key)) return fallback;
+        return static_cast<DWORD>(std::strtoul(Raw(key).c_str(), nullptr, 0));
+    }
+    void CheckAllUsed() const {
+        for (auto& entry : values)
+            if (!used.count(entry.first)) ScriptError(("unknown argument " + entry.first).c_str());
+    }
+};
+
+Step Parse(const std::string& line) {
+    Step step;
+    size_t i = 0;
+    bool first = true;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+            ++i;
+        if (i == line.size() || line[i] == '#') break;
+        std::string key, value;
+        bool hasKey = false;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '=' && line[i] != '"')
+            key += line[i++];
+        if (i < line.size() && line[i] == '=') {
+            hasKey = true;
+            ++i;
+        } else if (i < line.size() && line[i] == '"') {
+            value = key; // a quoted positional word
+            key.clear();
+        }
+        if (hasKey || (i < line.size() && line[i] == '"')) {
+            if (i < line.size() && line[i] == '"') {
+                ++i;
+                while (i < line.size() && line[i] != '"') {
+                    if (line[i] == '\\' && i + 1 < line.size()) value += line[i++];
+                    value += line[i++];
+                }
+                if (i == line.size()) ScriptError("unterminated quotation");
+                ++i;
+            } else {
+                while (i < line.size() && line[i] != ' ' && line[i] != '\t')
+                    value += line[i++];
+            }
+        }
+        if (first) {
+            step.verb = key;
+            first = false;
+        } else if (hasKey) {
+            step.values[key] = value;
+        } else {
+            step.words.push_back(key.empty() ? value : key);
+        }
+    }
+    return step;
+}
+
+Started& ProcessNamed(Step& step) {
+    std::string name = step.Has("process") ? step.Raw("process") : "main";
+    auto found = Processes.find(name);
+    if (found == Processes.end()) ScriptError(("no process started as " + name).c_str());
+    return found->second;
+}
+
+bool Exited(const Started& started, DWORD* code) {
+    if (WaitForSingleObject(started.process, 0) != WAIT_OBJECT_0) return false;
+    GetExitCodeProcess(started.process, code);
+    return true;
+}
+
+// ---- waiting ---------------------------------------------------------------------------------------------
+
+// Polls check() until it gives an empty string (success) or the time is up; then the last complaint fails
+// the step. A check that cannot succeed any more (its process ended) says so by starting with "!".
+template <typename Check> void WaitFor(DWORD timeoutMs, Check check) {
+    DWORD start = GetTickCount();
+    std::string complaint;
+    for (;;) {
+        complaint = check();
+        if (complaint.empty()) return;
+        if (complaint[0] == '!' || GetTickCount() - start > timeoutMs) break;
+        Sleep(PollMs);
+    }
+    Failure("%s", complaint[0] == '!' ? complaint.c_str() + 1 : complaint.c_str());
+}
+
+std::string Compare(const char* what, const std::string& expected, const std::string& actual) {
+    if (expected == actual) return "";
+    return std::string("  ") + what + ":\n    expected " + Show(expected) + "\n    actual   " + Show(actual) +
+           "\n";
+}
+
+std::string ProcessGone(const Started& started) {
+    DWORD code = 0;
+    if (Exited(started, &code)) return "!  the process ended with status " + std::to_string(code) + "\n";
+    return "";
+}
+
+HWND FindWizard(const Started& started) {
+    for (HWND window : TopWindows(started.id, false))
+        if (IsWizard(window)) return window;
+    return nullptr;
+}
+
+std::vector<HWND> FindBoxes(const Started& started) {
+    std::vector<HWND> boxes;
+    for (HWND window : TopWindows(started.id, true))
+        if (IsBox(window)) boxes.push_back(window);
+    return boxes;
+}
+
+std::string ControlState(HWND dialog, int id) {
+    HWND control = GetDlgItem(dialog, id);
+    if (!control) return "absent";
+    if (!HasStyle(control, WS_VISIBLE)) return "hidden";
+    return IsWindowEnabled(control) ? "enabled" : "disabled";
+}
+
+int ControlId(const std::string& name) {
+    if (name == "next") return IdNext;
+    if (name == "cancel") return IdCancel;
+    if (name == "back") return IdBack;
+    if (name == "agree") return IdAgree;
+    if (name == "disagree") return IdDisagree;
+    if (name == "agreement") return IdAgreementText;
+    if (name == "info") return IdInfo;
+    char* end = nullptr;
+    long id = std::strtol(name.c_str(), &end, 0);
+    if (name.empty() || *end) ScriptError(("unknown control " + name).c_str());
+    return static_cast<int>(id);
+}
+
+std::string ButtonName(int id) {
+    static const char* names[] = {"",    "OK", "CANCEL", "ABORT", "RETRY",    "IGNORE",
+                                  "YES", "NO", "CLOSE",  "HELP",  "TRYAGAIN", "CONTINUE"};
+    if (id >= 1 && id <= 11) return names[id];
+    return std::to_string(id);
+}
+
+int ButtonId(const std::string& name) {
+    for (int id = 1; id <= 11; ++id)
+        if (ButtonName(id) == name) return id;
+    ScriptError(("unknown box button " + name).c_str());
+}
+
+std::string BoxButtons(HWND box) {
+    std::string list;
+    for (HWND child : Children(box)) {
+        if (ClassOf(child) != "Button" || !HasStyle(child, WS_VISIBLE)) continue;
+        if (!list.empty()) list += ",";
+        list += ButtonName(GetDlgCtrlID(child));
+    }
+    return list;
+}
+
+std::string BoxIcon(HWND box) {
+    HWND icon = GetDlgItem(box, IdBoxIcon);
+    if (!icon || !HasStyle(icon, WS_VISIBLE)) return "none";
+    DWORD_PTR handle = 0;
+    SendMessageTimeoutA(icon, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &handle);
+    // Icon handles of another process cannot be compared with ours; the updater shows only the error icon or
+    // none, so a shown icon is taken for the error icon.
+    return handle ? "error" : "none";
+}
+
+std::string OwnerName(HWND window, const Started& started) {
+    HWND owner = GetWindow(window, GW_OWNER);
+    if (!owner) return "none";
+    if (owner == FindWizard(started)) return "wizard";
+    return "other window (" + ClassOf(owner) + " " + Show(TextOf(owner)) + ")";
+}
+
+// ---- steps
+// -------------------------------------------------------------------------------------------------
+
+void Start(Step& step) {
+    std::string name = step.Has("process") ? step.Raw("process") : "main";
+    if (Processes.count(name)) ScriptError("process name already in use");
+    std::string commandLine = "\"" + UpdaterPath + "\"";
+    std::string directory = step.Has("cwd") ? step.Text("cwd") : "C:\\";
+    step.CheckAllUsed();
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(),
+                        &startup, &info))
+        Failure("cannot start %s (error %lu)", UpdaterPath.c_str(), GetLastError());
+    CloseHandle(info.hThread);
+    Processes[name] = Started{info.hProcess, info.dwProcessId, true};
+}
+
+HWND FindTop(const std::string& windowClass, const std::string& title) {
+    return FindWindowA(windowClass.empty() ? nullptr : windowClass.c_str(), title.c_str());
+}
+
+void StartGame(Step& step) {
+    if (GamePath.empty()) ScriptError("no game program given on the command line");
+    std::string name = step.Has("process") ? step.Raw("process") : "game";
+    std::string windowClass = step.Text("class");
+    std::string title = step.Text("title");
+    step.CheckAllUsed();
+    if (Processes.count(name)) ScriptError("process name already in use");
+    std::string commandLine = "\"" + GamePath + "\" \"" + windowClass + "\" \"" + title + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info))
+        Failure("cannot start %s (error %lu)", GamePath.c_str(), GetLastError());
+    CloseHandle(info.hThread);
+    Processes[name] = Started{info.hProcess, info.dwProcessId, false};
+    WaitFor(DefaultTimeoutMs, [&]() -> std::string {
+        if (FindTop(windowClass, title)) return "";
+        return "  the game window did not appear\n" + ProcessGone(Processes[name]);
+    });
+}
+
+void ExpectPage(Step& step) {
+    Started& started = ProcessNamed(step);
+    DWORD timeout = step.Number("timeout", DefaultTimeoutMs);
+    struct Expectation {
+        std::string key, value;
+    };
+    std::vector<Expectation> expected;
+    static const char* keys[] = {
+        "caption",        "info",           "next",         "back",         "cancel",         "agree",
+        "disagree",       "agreement",      "next-caption", "back-caption", "cancel-caption", "agree-check",
+        "disagree-check", "agreement-text", "template",     "owner",        "foreground"};
+    for (const char* key : keys)
+        if (step.Has(key)) expected.push_back({key, step.Text(key)});
+    step.CheckAllUsed();
+    WaitFor(timeout, [&]() -> std::string {
+        HWND wizard = FindWizard(started);
+        if (!wizard || !IsWindowVisible(wizard)) return "  no wizard window\n" + ProcessGone(started);
+        std::string complaints;
+        for (auto& e : expected) {
+            std::string actual;
+            const std::string& k = e.key;
+            if (k == "caption")
+                actual = TextOf(wizard);
+            else if (k == "info")
+                actual = TextOf(GetDlgItem(wizard, IdInfo));
+            else if (k == "agreement-text") {
+                HWND edit = GetDlgItem(wizard, IdAgreementText);
+                actual = edit ? TextOf(edit) : "(no agreement control)";
+            } else if (k.size() > 8 && k.compare(k.size() - 8, 8, "-caption") == 0) {
+                HWND button = GetDlgItem(wizard, ControlId(k.substr(0, k.size() - 8)));
+                actual = button ? TextOf(button) : "(no such button)";
+            } else if (k == "agree-check" || k == "disagree-check") {
+                HWND radio = GetDlgItem(wizard, k == "agree-check" ? IdAgree : IdDisagree);
+                DWORD_PTR state = 0;
+                if (radio) SendMessageTimeoutA(radio, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &state);
+                actual = !radio ? "absent" : state == BST_CHECKED ? "checked" : "unchecked";
+            } else if (k == "template") {
+                actual = GetDlgItem(wizard, IdAgreementText) ? "101" : "100";
+            } else if (k == "owner") {
+                actual = OwnerName(wizard, started);
+            } else if (k == "foreground") {
+                actual = GetForegroundWindow() == wizard ? "yes" : "no";
+            } else {
+                actual = ControlState(wizard, ControlId(k));
+            }
+            complaints += Compare(k.c_str(), e.value, actual);
+        }
+        if (complaints.empty()) return "";
+        return "  the wizard does not show the expected page\n" + complaints + ProcessGone(started);
+    });
+}
+
+void ExpectBox(Step& step) {
+    Started& started = ProcessNamed(step);
+    DWORD timeout = step.Number("timeout", DefaultTimeoutMs);
+    std::map<std::string, std::string> expected;
+    for (const char* key : {"text", "caption", "buttons", "icon", "owner"})
+        if (step.Has(key)) expected[key] = step.Text(key);
+    step.CheckAllUsed();
+    WaitFor(timeout, [&]() -> std::string {
+        std::vector<HWND> boxes = FindBoxes(started);
+        if (boxes.empty()) return "  no message box\n" + ProcessGone(started);
+        std::string complaints;
+        for (HWND box : boxes) {
+            std::map<std::string, std::string> actual = {{"text", TextOf(BoxText(box))},
+                                                         {"caption", TextOf(box)},
+                                                         {"buttons", BoxButtons(box)},
+                                                         {"icon", BoxIcon(box)},
+                                                         {"owner", OwnerName(box, started)}};
+            std::string differences;
+            for (auto& e : expected)
+                differences += Compare(e.first.c_str(), e.second, actual[e.first]);
+            if (differences.empty()) return "";
+            complaints += "  a message box differs:\n" + differences;
+        }
+        return complaints + ProcessGone(started);
+    });
+}
+
+void WaitGone(HWND window, const char* what) {
+    WaitFor(DefaultTimeoutMs, [&]() -> std::string {
+        if (!IsWindow(window)) return "";
+        return std::string("  the ") + what + " did not close\n";
+    });
+}
+
+void PressBox(Step& step) {
+    Started& started = ProcessNamed(step);
+    if (step.words.size() != 1) ScriptError("press-box takes one button name");
+    int id = ButtonId(step.words[0]);
+    step.CheckAllUsed();
+    std::vector<HWND> boxes = FindBoxes(started);
+    if (boxes.size() != 1) Failure("expected one message box to answer, found %u", unsigned(boxes.size()));
+    HWND button = GetDlgItem(boxes[0], id);
+    if (!button || !HasStyle(button, WS_VISIBLE) || !IsWindowEnabled(button))
+        Failure("the message box has no usable button %s", step.words[0].c_str());
+    PostMessageA(boxes[0], WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    WaitGone(boxes[0], "message box");
+}
+
+HWND WizardOrFail(Started& started) {
+    HWND wizard = nullptr;
+    WaitFor(DefaultTimeoutMs, [&]() -> std::string {
+        wizard = FindWizard(started);
+        return wizard ? "" : "  no wizard window\n" + ProcessGone(started);
+    });
+    return wizard;
+}
+
+// A click as the user makes it: only on a shown and enabled button. Posted, because the updater may open a
+// modal box while it handles the click.
+void Click(Step& step) {
+    Started& started = ProcessNamed(step);
+    if (step.words.size() != 1) ScriptError("click takes one control");
+    int id = ControlId(step.words[0]);
+    step.CheckAllUsed();
+    HWND wizard = WizardOrFail(started);
+    HWND control = GetDlgItem(wizard, id);
+    if (!control) Failure("the wizard has no control %d", id);
+    if (!HasStyle(control, WS_VISIBLE) || !IsWindowEnabled(control))
+        Failure("control %d is %s: a user cannot press it", id, ControlState(wizard, id).c_str());
+    PostMessageA(wizard, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control));
+}
+
+// A command message exactly as given, whatever the state of the control (for the notification-code rule).
+void PostCommand(Step& step) {
+    Started& started = ProcessNamed(step);
+    if (step.words.size() != 1) ScriptError("post-command takes one control");
+    int id = ControlId(step.words[0]);
+    WORD code = static_cast<WORD>(step.Number("code", BN_CLICKED));
+    step.CheckAllUsed();
+    HWND wizard = WizardOrFail(started);
+    PostMessageA(wizard, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(GetDlgItem(wizard, id)));
+}
+
+// Keys go to the control under the keyboard focus, or to the dialog when nothing has it; the dialog's message
+// loop turns Escape into its cancel command.
+void Key(Step& step, WPARAM key) {
+    Started& started = ProcessNamed(step);
+    step.CheckAllUsed();
+    HWND wizard = WizardOrFail(started);
+    PostMessageA(wizard, WM_KEYDOWN, key, 1);
+    PostMessageA(wizard, WM_KEYUP, key, 0xC0000001);
+}
+
+void TypeText(Step& step) {
+    Started& started = ProcessNamed(step);
+    int id = ControlId(step.Has("control") ? step.Raw("control") : "agreement");
+    std::string text = step.Text("text");
+    step.CheckAllUsed();
+    HWND control = GetDlgItem(WizardOrFail(started), id);
+    if (!control) Failure("the wizard has no control %d", id);
+    for (char c : text)
+        PostMessageA(control, WM_CHAR, static_cast<unsigned char>(c), 1);
+}
+
+void CloseBox(Step& step, bool wizard) {
+    Started& started = ProcessNamed(step);
+    step.CheckAllUsed();
+    HWND window;
+    if (wizard) {
+        window = WizardOrFail(started);
+    } else {
+        std::vector<HWND> boxes = FindBoxes(started);
+        if (boxes.size() != 1) Failure("expected one message box to close, found %u", unsigned(boxes.size()));
+        window = boxes[0];
+    }
+    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    if (!wizard) WaitGone(window, "message box");
+}
+
+void ExpectExit(Step& step) {
+    Started& started = ProcessNamed(step);
+    if (step.words.size() != 1) ScriptError("expect-exit takes the status");
+    DWORD expected = static_cast<DWORD>(std::strtoul(step.words[0].c_str(), nullptr, 0));
+    DWORD timeout = step.Number("timeout", DefaultTimeoutMs);
+    step.CheckAllUsed();
+    DWORD code = 0;
+    WaitFor(timeout, [&]() -> std::string {
+        if (Exited(started, &code)) return "";
+        return "  the process is still running\n";
+    });
+    if (code != expected) Failure("  exit status:\n    expected %lu\n    actual   %lu", expected, code);
+}
+
+// Nothing appears on the screen from the process until it ends (or for the given time).
+void ExpectNoWindow(Step& step) {
+    Started& started = ProcessNamed(step);
+    DWORD period = step.Number("for", DefaultTimeoutMs);
+    step.CheckAllUsed();
+    DWORD start = GetTickCount();
+    for (;;) {
+        std::vector<HWND> shown = TopWindows(started.id, true);
+        if (!shown.empty())
+            Failure("  a window appeared: class %s caption %s", ClassOf(shown[0]).c_str(),
+                    Show(TextOf(shown[0])).c_str());
+        DWORD code = 0;
+        if (Exited(started, &code) || GetTickCount() - start > period) return;
+        Sleep(PollMs);
+    }
+}
+
+// Any process's top-level window found by class and title: its visibility and whether it is in front.
+void ExpectWindow(Step& step) {
+    std::string windowClass = step.Has("class") ? step.Text("class") : "";
+    std::string title = step.Text("title");
+    std::map<std::string, std::string> expected;
+    for (const char* key : {"visible", "foreground"})
+        if (step.Has(key)) expected[key] = step.Raw(key);
+    bool absent = step.Has("absent") && step.Raw("absent") == "yes";
+    step.CheckAllUsed();
+    WaitFor(DefaultTimeoutMs, [&]() -> std::string {
+        HWND window = FindTop(windowClass, title);
+        if (absent) return window ? "  the window " + Show(title) + " still exists\n" : "";
+        if (!window) return "  no window " + Show(title) + " of class " + Show(windowClass) + "\n";
+        std::string complaints;
+        if (expected.count("visible"))
+            complaints += Compare("visible", expected["visible"], IsWindowVisible(window) ? "yes" : "no");
+        if (expected.count("foreground"))
+            complaints +=
+                Compare("foreground", expected["foreground"], GetForegroundWindow() == window ? "yes" : "no");
+        return complaints;
+    });
+}
+
+void HideWindow(Step& step) {
+    std::string windowClass = step.Has("class") ? step.Text("class") : "";
+    std::string title = step.Text("title");
+    step.CheckAllUsed();
+    HWND window = FindTop(windowClass, title);
+    if (!window) Failure("  no window %s to hide", Show(title).c_str());
+    ShowWindowAsync(window, SW_HIDE);
+    WaitFor(DefaultTimeoutMs, [&]() -> std::string {
+        return IsWindowVisible(window) ? "  the window " + Show(title) + " did not hide\n" : "";
+    });
+}
+
+void CloseWindow(Step& step) {
+    std::string windowClass = step.Has("class") ? step.Text("class") : "";
+    std::string title = step.Text("title");
+    step.CheckAllUsed();
+    HWND window = FindTop(windowClass, title);
+    if (!window) Failure("  no window %s to close", Show(title).c_str());
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    WaitGone(window, "window");
+}
+
+void Run(Step& step) {
+    const std::string& v = step.verb;
+    if (v == "start")
+        Start(step);
+    else if (v == "game")
+        StartGame(step);
+    else if (v == "expect-page")
+        ExpectPage(step);
+    else if (v == "expect-box")
+        ExpectBox(step);
+    else if (v == "press-box")
+        PressBox(step);
+    else if (v == "close-box")
+        CloseBox(step, false);
+    else if (v == "click")
+        Click(step);
+    else if (v == "post-command")
+        PostCommand(step);
+    else if (v == "escape")
+        Key(step, VK_ESCAPE);
+    else if (v == "close")
+        CloseBox(step, true);
+    else if (v == "type")
+        TypeText(step);
+    else if (v == "expect-exit")
+        ExpectExit(step);
+    else if (v == "expect-no-window")
+        ExpectNoWindow(step);
+    else if (v == "expect-window")
+        ExpectWindow(step);
+    else if (v == "hide-window")
+        HideWindow(step);
+    else if (v == "close-window")
+        CloseWindow(step);
+    else if (v == "sleep") {
+        if (step.words.size() != 1) ScriptError("sleep takes milliseconds");
+        step.CheckAllUsed();
+        Sleep(static_cast<DWORD>(std::strtoul(step.words[0].c_str(), nullptr, 0)));
+    } else if (v == "timeout") {
+        if (step.words.size() != 1) ScriptError("timeout takes milliseconds");
+        step.CheckAllUsed();
+        DefaultTimeoutMs = static_cast<DWORD>(std::strtoul(step.words[0].c_str(), nullptr, 0));
+    } else
+        ScriptError("unknown step");
+}
+
+// Files in the temporary folder, to find what a run leaves behind.
+std::set<std::string> TempFiles() {
+    char folder[MAX_PATH] = {};
+    GetTempPathA(sizeof folder, folder);
+    std::set<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((std::string(folder) + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (std::strcmp(found.cFileName, ".") && std::strcmp(found.cFileName, ".."))
+            names.insert(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3 || argc > 4) {
+        std::printf("usage: e2e_driver SCRIPT UPDATER [GAME]\n");
+        return 2;
+    }
+    ScriptPath = argv[1];
+    UpdaterPath = argv[2];
+    GamePath = argc > 3 ? argv[3] : "";
+    FILE* file = std::fopen(ScriptPath.c_str(), "rb");
+    if (!file) {
+        std::printf("cannot read %s\n", ScriptPath.c_str());
+        return 2;
+    }
+    std::vector<std::string> lines;
+    std::string line;
+    for (int c; (c = std::fgetc(file)) != EOF;) {
+        if (c == '\n') {
+            lines.push_back(line);
+            line.clear();
+        } else if (c != '\r') {
+            line += static_cast<char>(c);
+        }
+    }
+    lines.push_back(line);
+    std::fclose(file);
+
+    std::set<std::string> tempBefore = TempFiles();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        LineNumber = static_cast<int>(i + 1);
+        LineText = lines[i];
+        Step step = Parse(lines[i]);
+        if (step.verb.empty()) continue;
+        std::printf("step %d: %s\n", LineNumber, LineText.c_str());
+        std::fflush(stdout);
+        Run(step);
+    }
+    LineText = "(end of script)";
+    for (auto& entry : Processes) {
+        DWORD code = 0;
+        if (entry.second.isUpdater && !Exited(entry.second, &code))
+            Failure("the updater %s is still running at the end of the script", entry.first.c_str());
+    }
+    for (auto& entry : Processes) {
+        TerminateProcess(entry.second.process, 0); // games that the script left open
+        WaitForSingleObject(entry.second.process, 5000);
+    }
+    std::string left;
+    for (const std::string& name : TempFiles())
+        if (!tempBefore.count(name)) left += " " + name;
+    if (!left.empty()) Failure("the run left files in the temporary folder:%s", left.c_str());
+    std::printf("PASS %s\n", ScriptPath.c_str());
+    return 0;
+}

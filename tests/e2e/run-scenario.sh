@@ -1,0 +1,192 @@
+#!/bin/bash
+# Runs one end-to-end scenario of the updater under Wine, headless, in its own copy of a template prefix, so
+# that scenarios can run in parallel. Owns the layout of a scenario folder (tests/e2e/README.md):
+#   update/        overlaid on common/update/ and packed into the scenario's archive
+#   registry       .reg body imported under Wine (default common/registry)
+#   setup.ini      installed as C:\game\SETUP.INI (default common/setup.ini; "no-setup-ini" leaves it out)
+#   install/L/     copied onto drive L (C is the prefix's drive_c; other letters get their own folder)
+#   cdrom/L/       the same, for a drive that Wine reports as a CD-ROM drive
+#   drives         lines "L: cdrom|hd|small SIZE" (small: a tmpfs of SIZE, skipped when mounting is refused)
+#   archive-patch  lines "OFFSET HEXBYTES" written over the packed archive (damaged archives)
+#   no-archive     the updater without any "UPDATE" resource
+#   script         the driver's steps (tests/e2e/driver)
+#   expect-files   lines "exists|absent PATH" and "same PATH STAGED" checked after the driver
+# Files named *.ini or *.txt are written in UTF-8 and converted to code page 932 with CRLF line ends.
+# Usage: run-scenario.sh SCENARIO_DIR WORK_DIR TEMPLATE_PREFIX WINDOWS_BIN_DIR UPDPACK
+# Exit status: 0 pass, 1 fail, 77 skipped (the machine cannot provide what the scenario needs).
+set -u
+scenario=$(cd "$1" && pwd)
+work=$2
+template=$3
+bin=$(cd "$4" && pwd)
+updpack=$5
+here=$(cd "$(dirname "$0")" && pwd)
+common=$here/common
+scripts=$(cd "$here/../../scripts" && pwd)
+name=$(basename "$scenario")
+
+fail() {
+    echo "e2e.$name: $*" >&2
+    exit 1
+}
+
+for program in update e2e_driver e2e_game e2e_set_archive; do
+    [ -f "$bin/$program.exe" ] || fail "missing $bin/$program.exe (build the Windows targets)"
+done
+[ -f "$template/.ready" ] || fail "missing template prefix $template (run the e2e.template test)"
+
+rm -rf "$work"
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+prefix=$work/prefix
+export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+
+mounted=""
+cleanup() {
+    wineserver -k >/dev/null 2>&1
+    for point in $mounted; do umount "$point" 2>/dev/null; done
+}
+trap cleanup EXIT
+
+# The prefix: hard links to the template's files (Wine does not change them in place), real copies of the
+# registry, which every run rewrites.
+cp -al "$template" "$prefix" || fail "cannot copy the template prefix"
+for hive in "$prefix"/*.reg; do
+    rm -f "$hive"
+    cp "$template/$(basename "$hive")" "$hive"
+done
+
+# Copies a folder, turning *.ini and *.txt from UTF-8 into code page 932 with CRLF line ends.
+stage() {
+    local from=$1 to=$2 file relative
+    mkdir -p "$to"
+    while read -r relative; do mkdir -p "$to/$relative"; done < <(cd "$from" && find . -type d)
+    while read -r relative; do
+        file=$from/$relative
+        case "$relative" in
+        *.ini | *.INI | *.txt | *.TXT)
+            sed 's/\r$//; s/$/\r/' "$file" | iconv -f UTF-8 -t CP932 >"$to/$relative" ||
+                fail "cannot convert $relative to code page 932"
+            ;;
+        *) cp "$file" "$to/$relative" ;;
+        esac
+        touch -r "$file" "$to/$relative"
+    done < <(cd "$from" && find . -type f)
+}
+
+drive_folder() { # the Unix folder behind a drive letter of the prefix
+    local letter
+    letter=$(echo "$1" | tr 'A-Z' 'a-z')
+    if [ "$letter" = c ]; then echo "$prefix/drive_c"; else echo "$work/drives/$letter"; fi
+}
+
+# Drives: other letters get a folder of their own; CD-ROM types go into the registry before Wine starts,
+# because Wine's mount manager reads them once.
+declare -A drive_type
+for folder in "$scenario"/install/? "$scenario"/cdrom/?; do
+    [ -d "$folder" ] || continue
+    letter=$(basename "$folder" | tr 'A-Z' 'a-z')
+    case "$folder" in */cdrom/?) drive_type[$letter]=cdrom ;; *) : "${drive_type[$letter]:=hd}" ;; esac
+done
+if [ -f "$scenario/drives" ]; then
+    while read -r letter type size; do
+        [ -z "$letter" ] || [ "${letter#\#}" != "$letter" ] && continue
+        letter=$(echo "${letter%:}" | tr 'A-Z' 'a-z')
+        drive_type[$letter]=$type
+        if [ "$type" = small ]; then
+            folder=$(drive_folder "$letter")
+            mkdir -p "$folder"
+            mount -t tmpfs -o "size=$size" tmpfs "$folder" 2>/dev/null || {
+                echo "e2e.$name: skipped: cannot mount a small file system here" >&2
+                exit 77
+            }
+            mounted="$mounted $folder"
+        fi
+    done <"$scenario/drives"
+fi
+for letter in "${!drive_type[@]}"; do
+    folder=$(drive_folder "$letter")
+    mkdir -p "$folder"
+    [ "$letter" = c ] || ln -sfn "$folder" "$prefix/dosdevices/$letter:"
+    if [ "${drive_type[$letter]}" = cdrom ]; then
+        printf '\n[Software\\\\Wine\\\\Drives] 1700000000\n"%s:"="cdrom"\n' "$letter" >>"$prefix/system.reg"
+    fi
+done
+for folder in "$scenario"/install/? "$scenario"/cdrom/?; do
+    [ -d "$folder" ] && stage "$folder" "$(drive_folder "$(basename "$folder")")"
+done
+
+# The installed SETUP.INI.
+if [ ! -e "$scenario/no-setup-ini" ]; then
+    setup=$common/setup.ini
+    [ -f "$scenario/setup.ini" ] && setup=$scenario/setup.ini
+    mkdir -p "$work/setup"
+    cp "$setup" "$work/setup/SETUP.INI"
+    stage "$work/setup" "$prefix/drive_c/game"
+fi
+
+# The archive and the scenario's own updater.
+installer_dir=$prefix/drive_c/updater
+mkdir -p "$installer_dir"
+if [ -e "$scenario/no-archive" ]; then
+    "$scripts/wine-run.sh" "$prefix" "$bin/e2e_set_archive.exe" "Z:$bin/update.exe" 'C:\updater\update.exe' - >"$work/set_archive.log" 2>&1 ||
+        fail "e2e_set_archive failed: $(cat "$work/set_archive.log")"
+else
+    stage "$common/update" "$work/update"
+    [ -d "$scenario/update" ] && stage "$scenario/update" "$work/update"
+    "$updpack" create "$work/update.kt2" "$work/update" >"$work/updpack.log" 2>&1 ||
+        fail "updpack failed: $(cat "$work/updpack.log")"
+    if [ -f "$scenario/archive-patch" ]; then
+        while read -r offset bytes; do
+            [ -z "$offset" ] || [ "${offset#\#}" != "$offset" ] && continue
+            printf "$(echo "$bytes" | sed 's/\([0-9a-fA-F][0-9a-fA-F]\)/\\x\1/g; s/ //g')" |
+                dd of="$work/update.kt2" bs=1 seek=$((offset)) conv=notrunc status=none
+        done <"$scenario/archive-patch"
+    fi
+    "$scripts/wine-run.sh" "$prefix" "$bin/e2e_set_archive.exe" "Z:$bin/update.exe" 'C:\updater\update.exe' "Z:$work/update.kt2" \
+        >"$work/set_archive.log" 2>&1 || fail "e2e_set_archive failed: $(cat "$work/set_archive.log")"
+fi
+
+# The registry of the installed product.
+registry=$common/registry
+[ -f "$scenario/registry" ] && registry=$scenario/registry
+{
+    printf '\xff\xfe'
+    { printf 'Windows Registry Editor Version 5.00\n\n'; cat "$registry"; } |
+        sed 's/\r$//; s/$/\r/' | iconv -f UTF-8 -t UTF-16LE
+} >"$work/registry.reg"
+"$scripts/wine-run.sh" "$prefix" regedit /S "Z:$work/registry.reg" >"$work/regedit.log" 2>&1 || fail "regedit failed: $(cat "$work/regedit.log")"
+
+# The scenario.
+"$scripts/wine-run.sh" "$prefix" "$bin/e2e_driver.exe" "Z:$scenario/script" 'C:\updater\update.exe' \
+    "Z:$bin/e2e_game.exe" 2>"$work/driver.stderr"
+status=$?
+[ $status -eq 0 ] || {
+    grep -v '^fixme\|^err:' "$work/driver.stderr" | head -20 >&2
+    fail "the driver reported a failure (status $status); files are kept in $work"
+}
+
+# The disk afterwards.
+unix_path() { # C:\game\a.dat -> the Unix path in this prefix
+    local path=$1 letter rest
+    letter=${path%%:*}
+    rest=$(echo "${path#?:}" | tr '\\' '/')
+    echo "$(drive_folder "$letter")$rest"
+}
+if [ -f "$scenario/expect-files" ]; then
+    while read -r check path other; do
+        [ -z "$check" ] || [ "${check#\#}" != "$check" ] && continue
+        target=$(unix_path "$path")
+        case "$check" in
+        exists) [ -f "$target" ] || fail "expected file $path is missing" ;;
+        absent) [ ! -e "$target" ] || fail "file $path should not exist" ;;
+        same) cmp -s "$target" "$work/$other" || fail "file $path differs from $other" ;;
+        *) fail "unknown check $check in expect-files" ;;
+        esac
+        echo "file check: $check $path ${other:-}"
+    done <"$scenario/expect-files"
+fi
+cleanup
+trap - EXIT
+rm -rf "$work"
+echo "e2e.$name: passed"
