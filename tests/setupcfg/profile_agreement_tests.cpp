@@ -2,6 +2,7 @@
 // against the real GetPrivateProfileStringA: both must give the same bytes and the same counts, since
 // every profile read of the updater and the installer rests on what that reader returns.
 #include "platform/win32.h"
+#include "tests/setupcfg/ini_files.h"
 
 #include <doctest/doctest.h>
 
@@ -112,24 +113,6 @@ std::string Escaped(const char* bytes, size_t length) {
     return out + " + " + std::to_string(trailingNuls) + " NULs";
 }
 
-struct TempFolder {
-    char base[MAX_PATH]; // a unique file name made by GetTempFileNameA; the case files are named after it
-};
-
-int WriteTextFile(const char* path, const char* text) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    DWORD written = 0;
-    DWORD length = static_cast<DWORD>(strlen(text));
-    BOOL ok = WriteFile(file, text, length, &written, nullptr);
-    CloseHandle(file);
-    return ok && written == length;
-}
-
-void CaseFileName(const TempFolder& folder, int index, char* path, size_t capacity) {
-    snprintf(path, capacity, "%s.%03d.ini", folder.base, index);
-}
-
 void CheckRead(const char* path, const char* section, const char* key, DWORD size, const char* expected,
                DWORD expectedCount) {
     enum { Guard = 16 };
@@ -158,20 +141,18 @@ bool RunsUnderWine() {
 } // namespace
 
 TEST_CASE("the profile reader agrees with the table on every INI text") {
-    char temp[MAX_PATH];
-    REQUIRE(GetTempPathA(sizeof temp, temp) > 0);
-    TempFolder folder;
-    REQUIRE(GetTempFileNameA(temp, "ini", 0, folder.base) != 0);
-    int index = 0;
+    TempFiles files;
+    REQUIRE(OpenTempFiles(&files));
     for (const ProfileCase& c : profileCases) {
         char path[MAX_PATH + 16];
-        // A file of its own for each case: the real reader caches files by name and time stamp.
-        CaseFileName(folder, index++, path, sizeof path);
-        if (c.text) REQUIRE(WriteTextFile(path, c.text));
+        if (c.text) {
+            REQUIRE(WriteNextFile(&files, c.text, path, sizeof path));
+        } else {
+            NextFileName(&files, path, sizeof path);
+        }
         std::string what = c.what;
         CAPTURE(what);
         CheckRead(path, c.section, c.key, c.size, c.expected, c.count);
-        if (c.text) DeleteFileA(path);
     }
 
     SUBCASE("a long value is cut to the buffer size - 1") {
@@ -180,13 +161,11 @@ TEST_CASE("the profile reader agrees with the table on every INI text") {
             value += static_cast<char>('a' + i % 26);
         std::string text = "[SETUP]\r\nLong=" + value + "\r\nAfter=ok\r\n";
         char path[MAX_PATH + 16];
-        CaseFileName(folder, index++, path, sizeof path);
-        REQUIRE(WriteTextFile(path, text.c_str()));
+        REQUIRE(WriteNextFile(&files, text.c_str(), path, sizeof path));
         CheckRead(path, "SETUP", "Long", 1024, value.substr(0, 1023).c_str(), 1023);
         CheckRead(path, "SETUP", "After", 260, "ok", 2);
-        DeleteFileA(path);
     }
-    DeleteFileA(folder.base);
+    CloseTempFiles(&files);
 }
 
 // Wine 8 loses the last character of a quoted value whose unquoted length is exactly the capacity minus
@@ -194,19 +173,15 @@ TEST_CASE("the profile reader agrees with the table on every INI text") {
 // one more character in its place. Windows keeps every character that fits, and so does the stand-in; under
 // Wine the test pins Wine's result so that a change in either is noticed.
 TEST_CASE("a quoted value that just fits keeps its last character") {
-    char temp[MAX_PATH];
-    REQUIRE(GetTempPathA(sizeof temp, temp) > 0);
-    TempFolder folder;
-    REQUIRE(GetTempFileNameA(temp, "ini", 0, folder.base) != 0);
+    TempFiles files;
+    REQUIRE(OpenTempFiles(&files));
     char path[MAX_PATH + 16];
-    CaseFileName(folder, 0, path, sizeof path);
-    REQUIRE(WriteTextFile(path, "[SETUP]\r\nKey=\"abcd\"\r\n"));
+    REQUIRE(WriteNextFile(&files, "[SETUP]\r\nKey=\"abcd\"\r\n", path, sizeof path));
     if (RunsUnderWine()) {
         CheckRead(path, "SETUP", "Key", 5, "abc", 3);
     } else {
         CheckRead(path, "SETUP", "Key", 5, "abcd", 4);
     }
     CheckRead(path, "SETUP", "Key", 6, "abcd", 4);
-    DeleteFileA(path);
-    DeleteFileA(folder.base);
+    CloseTempFiles(&files);
 }
