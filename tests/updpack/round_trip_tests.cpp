@@ -210,3 +210,19 @@ TEST_CASE("file times convert to FILETIME and back at 100 ns") {
     FormatFileTime(126256467061234567ull, text, sizeof text);
     CHECK(std::string(text) == "2001-02-03 04:05:06");
 }
+
+TEST_CASE("an archive kept in the folder it packs is not packed into itself") {
+    ScratchFolder scratch;
+    WriteHostFile(scratch / "UPDATE.INI", "[SETUP]\r\n");
+    std::string archivePath = scratch / "update.kt2";
+    std::string output;
+    REQUIRE(RunTool({"create", archivePath, scratch.path}, output) == 0);
+    Bytes first, second;
+    REQUIRE(ReadHostFile(archivePath, first));
+    REQUIRE(RunTool({"create", archivePath, scratch.path}, output) == 0);
+    CHECK(output.find("skipping \"update.kt2\": the archive being written") != std::string::npos);
+    REQUIRE(ReadHostFile(archivePath, second));
+    CHECK(first == second);
+    REQUIRE(RunTool({"list", archivePath}, output) == 0);
+    CHECK(output.find("1 entries") != std::string::npos);
+}

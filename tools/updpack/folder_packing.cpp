@@ -80,8 +80,10 @@ unsigned char* ReadPackedFile(int folder, const char* hostName, uint32_t* size, 
 }
 } // namespace
 
-int CollectFolder(const char* folder, std::vector<PackedFile>& files) {
+int CollectFolder(const char* folder, const char* archivePath, std::vector<PackedFile>& files) {
     files.clear();
+    struct stat archiveStatus;
+    int archiveExists = stat(archivePath, &archiveStatus) == 0;
     DIR* listing = opendir(folder);
     if (!listing) {
         Report("%s: cannot read the folder: %s", folder, strerror(errno));
@@ -99,6 +101,10 @@ int CollectFolder(const char* folder, std::vector<PackedFile>& files) {
         }
         if (!S_ISREG(status.st_mode)) {
             Report("skipping \"%s\": not a regular file", item->d_name);
+            continue;
+        }
+        if (archiveExists && status.st_dev == archiveStatus.st_dev && status.st_ino == archiveStatus.st_ino) {
+            Report("skipping \"%s\": the archive being written", item->d_name);
             continue;
         }
         PackedFile file;
@@ -132,7 +138,7 @@ int CollectFolder(const char* folder, std::vector<PackedFile>& files) {
 
 int CreateArchive(const char* archivePath, const char* folder, uint64_t imageLimit) {
     std::vector<PackedFile> files;
-    if (!CollectFolder(folder, files)) return 0;
+    if (!CollectFolder(folder, archivePath, files)) return 0;
     int folderFile = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderFile < 0) {
         Report("%s: cannot read the folder: %s", folder, strerror(errno));

@@ -63,8 +63,9 @@ struct PackedFile {
     std::string archiveName;
 };
 // The regular files directly in folder, with their archive names, sorted by archive name; refuses names
-// the archive cannot carry and names the updater could not tell apart.
-int CollectFolder(const char* folder, std::vector<PackedFile>& files);
+// the archive cannot carry and names the updater could not tell apart. The file archivePath names (an
+// earlier archive kept in the folder it packs) is left out.
+int CollectFolder(const char* folder, const char* archivePath, std::vector<PackedFile>& files);
 // updpack create. imageLimit is ArchiveImageLimit except in tests.
 int CreateArchive(const char* archivePath, const char* folder, uint64_t imageLimit);
 
