@@ -7,8 +7,9 @@
 #include "platform/win32.h"
 
 namespace {
-// The predefined class of every dialog box and message box ("#32770").
-const WORD DialogClassAtom = 0x8002;
+// The predefined class of every dialog box and message box: atom 0x8002, which the platform also takes
+// by its name "#32770".
+const char* const DialogClass = "#32770";
 
 void BringForward(HWND window) {
     ShowWindow(window, SW_SHOW);
@@ -17,7 +18,7 @@ void BringForward(HWND window) {
 } // namespace
 
 int BringOtherUpdaterForward() {
-    HWND other = FindWindowA(MAKEINTRESOURCEA(DialogClassAtom), Updater.Caption);
+    HWND other = FindWindowA(DialogClass, Updater.Caption);
     if (!other) return 0;
     BringForward(other);
     return 1;
