@@ -7,6 +7,7 @@
 #   install/L/     copied onto drive L (C is the prefix's drive_c; other letters get their own folder)
 #   cdrom/L/       the same, for a drive that Wine reports as a CD-ROM drive
 #   drives         lines "L: cdrom|hd|small SIZE" (small: a tmpfs of SIZE, skipped when mounting is refused)
+#   update-remove  names of files of common/update/ to leave out of the archive
 #   archive-patch  lines "OFFSET HEXBYTES" written over the packed archive (damaged archives)
 #   no-archive     the updater without any "UPDATE" resource
 #   script         the driver's steps (tests/e2e/driver)
@@ -65,7 +66,7 @@ stage() {
         file=$from/$relative
         case "$relative" in
         *.ini | *.INI | *.txt | *.TXT)
-            sed 's/\r$//; s/$/\r/' "$file" | iconv -f UTF-8 -t CP932 >"$to/$relative" ||
+            perl -pe 's/\r?\n/\r\n/' "$file" | iconv -f UTF-8 -t CP932 >"$to/$relative" ||
                 fail "cannot convert $relative to code page 932"
             ;;
         *) cp "$file" "$to/$relative" ;;
@@ -134,6 +135,9 @@ if [ -e "$scenario/no-archive" ]; then
 else
     stage "$common/update" "$work/update"
     [ -d "$scenario/update" ] && stage "$scenario/update" "$work/update"
+    if [ -f "$scenario/update-remove" ]; then
+        while read -r file; do [ -n "$file" ] && rm -f "$work/update/$file"; done <"$scenario/update-remove"
+    fi
     "$updpack" create "$work/update.kt2" "$work/update" >"$work/updpack.log" 2>&1 ||
         fail "updpack failed: $(cat "$work/updpack.log")"
     if [ -f "$scenario/archive-patch" ]; then

@@ -463,6 +463,30 @@ void StartGame(Step& step) {
     });
 }
 
+// What the wizard shows for one key of expect-page.
+std::string PageValue(HWND wizard, const std::string& k, const Started& started) {
+    if (k == "caption") return TextOf(wizard);
+    if (k == "info") return TextOf(GetDlgItem(wizard, IdInfo));
+    if (k == "agreement-text") {
+        HWND edit = GetDlgItem(wizard, IdAgreementText);
+        return edit ? TextOf(edit) : "(no agreement control)";
+    }
+    if (k.size() > 8 && k.compare(k.size() - 8, 8, "-caption") == 0) {
+        HWND button = GetDlgItem(wizard, ControlId(k.substr(0, k.size() - 8)));
+        return button ? TextOf(button) : "(no such button)";
+    }
+    if (k == "agree-check" || k == "disagree-check") {
+        HWND radio = GetDlgItem(wizard, k == "agree-check" ? IdAgree : IdDisagree);
+        DWORD_PTR state = 0;
+        if (radio) SendMessageTimeoutA(radio, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &state);
+        return !radio ? "absent" : state == BST_CHECKED ? "checked" : "unchecked";
+    }
+    if (k == "template") return GetDlgItem(wizard, IdAgreementText) ? "101" : "100";
+    if (k == "owner") return OwnerName(wizard, started);
+    if (k == "foreground") return GetForegroundWindow() == wizard ? "yes" : "no";
+    return ControlState(wizard, ControlId(k));
+}
+
 void ExpectPage(Step& step) {
     Started& started = ProcessNamed(step);
     DWORD timeout = step.Number("timeout", DefaultTimeoutMs);
@@ -471,9 +495,9 @@ void ExpectPage(Step& step) {
     };
     std::vector<Expectation> expected;
     static const char* keys[] = {
-        "caption",        "info",           "next",         "back",         "cancel",         "agree",
-        "disagree",       "agreement",      "next-caption", "back-caption", "cancel-caption", "agree-check",
-        "disagree-check", "agreement-text", "template",     "owner",        "foreground"};
+        "caption",     "info",           "info-starts",    "next",         "back",         "cancel",
+        "agree",       "disagree",       "agreement",      "next-caption", "back-caption", "cancel-caption",
+        "agree-check", "disagree-check", "agreement-text", "template",     "owner",        "foreground"};
     for (const char* key : keys)
         if (step.Has(key)) expected.push_back({key, step.Text(key)});
     step.CheckAllUsed();
@@ -482,33 +506,12 @@ void ExpectPage(Step& step) {
         if (!wizard || !IsWindowVisible(wizard)) return "  no wizard window\n" + ProcessGone(started);
         std::string complaints;
         for (auto& e : expected) {
-            std::string actual;
-            const std::string& k = e.key;
-            if (k == "caption")
-                actual = TextOf(wizard);
-            else if (k == "info")
-                actual = TextOf(GetDlgItem(wizard, IdInfo));
-            else if (k == "agreement-text") {
-                HWND edit = GetDlgItem(wizard, IdAgreementText);
-                actual = edit ? TextOf(edit) : "(no agreement control)";
-            } else if (k.size() > 8 && k.compare(k.size() - 8, 8, "-caption") == 0) {
-                HWND button = GetDlgItem(wizard, ControlId(k.substr(0, k.size() - 8)));
-                actual = button ? TextOf(button) : "(no such button)";
-            } else if (k == "agree-check" || k == "disagree-check") {
-                HWND radio = GetDlgItem(wizard, k == "agree-check" ? IdAgree : IdDisagree);
-                DWORD_PTR state = 0;
-                if (radio) SendMessageTimeoutA(radio, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &state);
-                actual = !radio ? "absent" : state == BST_CHECKED ? "checked" : "unchecked";
-            } else if (k == "template") {
-                actual = GetDlgItem(wizard, IdAgreementText) ? "101" : "100";
-            } else if (k == "owner") {
-                actual = OwnerName(wizard, started);
-            } else if (k == "foreground") {
-                actual = GetForegroundWindow() == wizard ? "yes" : "no";
-            } else {
-                actual = ControlState(wizard, ControlId(k));
-            }
-            complaints += Compare(k.c_str(), e.value, actual);
+            // "-starts": only the beginning of the text is known (it ends in a number the machine decides).
+            bool prefix = e.key.size() > 7 && e.key.compare(e.key.size() - 7, 7, "-starts") == 0;
+            std::string actual =
+                PageValue(wizard, prefix ? e.key.substr(0, e.key.size() - 7) : e.key, started);
+            if (prefix && actual.compare(0, e.value.size(), e.value) == 0) continue;
+            complaints += Compare(e.key.c_str(), e.value, actual);
         }
         if (complaints.empty()) return "";
         return "  the wizard does not show the expected page\n" + complaints + ProcessGone(started);
@@ -710,6 +713,91 @@ void CloseWindow(Step& step) {
     WaitGone(window, "window");
 }
 
+// Files in the temporary folder, to find what a run leaves behind.
+std::set<std::string> TempFiles() {
+    char folder[MAX_PATH] = {};
+    GetTempPathA(sizeof folder, folder);
+    std::set<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((std::string(folder) + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (std::strcmp(found.cFileName, ".") && std::strcmp(found.cFileName, ".."))
+            names.insert(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+std::set<std::string> TempBefore;
+std::string TempFolder() {
+    char folder[MAX_PATH] = {};
+    GetTempPathA(sizeof folder, folder);
+    return folder;
+}
+
+// The files that the running updater keeps in the temporary folder: how many, and (locked=yes) that no other
+// program can change or delete them while it runs.
+void ExpectTempFiles(Step& step) {
+    DWORD count = step.Number("count", 0);
+    bool locked = step.Has("locked") && step.Raw("locked") == "yes";
+    step.CheckAllUsed();
+    std::vector<std::string> added;
+    WaitFor(DefaultTimeoutMs, [&]() -> std::string {
+        added.clear();
+        for (const std::string& name : TempFiles())
+            if (!TempBefore.count(name)) added.push_back(name);
+        if (added.size() == count) return "";
+        std::string list;
+        for (auto& name : added)
+            list += " " + name;
+        return "  new files in the temporary folder: expected " + std::to_string(count) + ", found" + list +
+               "\n";
+    });
+    if (!locked) return;
+    for (const std::string& name : added) {
+        std::string path = TempFolder() + name;
+        HANDLE file =
+            CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            Failure("  %s in the temporary folder can be opened for writing by another program",
+                    name.c_str());
+        }
+        if (DeleteFileA(path.c_str()))
+            Failure("  %s in the temporary folder could be deleted by another program", name.c_str());
+    }
+}
+
+// Files that the scenario changes while the updater runs (to free or take disk space).
+void WriteFileOfSize(Step& step) {
+    std::string path = step.Text("path");
+    DWORD size = step.Number("size", 0);
+    step.CheckAllUsed();
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        Failure("  cannot create %s (error %lu)", Show(path).c_str(), GetLastError());
+    std::vector<char> block(65536, 'x');
+    for (DWORD left = size; left > 0;) {
+        DWORD chunk = left < block.size() ? left : static_cast<DWORD>(block.size()), written = 0;
+        if (!WriteFile(file, block.data(), chunk, &written, nullptr) || written != chunk) {
+            CloseHandle(file);
+            Failure("  cannot write %s (error %lu)", Show(path).c_str(), GetLastError());
+        }
+        left -= chunk;
+    }
+    CloseHandle(file);
+}
+
+void DeleteOneFile(Step& step) {
+    std::string path = step.Text("path");
+    step.CheckAllUsed();
+    if (!DeleteFileA(path.c_str()))
+        Failure("  cannot delete %s (error %lu)", Show(path).c_str(), GetLastError());
+}
+
 void Run(Step& step) {
     const std::string& v = step.verb;
     if (v == "start")
@@ -744,6 +832,12 @@ void Run(Step& step) {
         HideWindow(step);
     else if (v == "close-window")
         CloseWindow(step);
+    else if (v == "expect-temp-files")
+        ExpectTempFiles(step);
+    else if (v == "write-file")
+        WriteFileOfSize(step);
+    else if (v == "delete-file")
+        DeleteOneFile(step);
     else if (v == "sleep") {
         if (step.words.size() != 1) ScriptError("sleep takes milliseconds");
         step.CheckAllUsed();
@@ -754,22 +848,6 @@ void Run(Step& step) {
         DefaultTimeoutMs = static_cast<DWORD>(std::strtoul(step.words[0].c_str(), nullptr, 0));
     } else
         ScriptError("unknown step");
-}
-
-// Files in the temporary folder, to find what a run leaves behind.
-std::set<std::string> TempFiles() {
-    char folder[MAX_PATH] = {};
-    GetTempPathA(sizeof folder, folder);
-    std::set<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((std::string(folder) + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (std::strcmp(found.cFileName, ".") && std::strcmp(found.cFileName, ".."))
-            names.insert(found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
 }
 
 } // namespace
@@ -800,7 +878,7 @@ int main(int argc, char** argv) {
     lines.push_back(line);
     std::fclose(file);
 
-    std::set<std::string> tempBefore = TempFiles();
+    TempBefore = TempFiles();
     for (size_t i = 0; i < lines.size(); ++i) {
         LineNumber = static_cast<int>(i + 1);
         LineText = lines[i];
@@ -822,7 +900,7 @@ int main(int argc, char** argv) {
     }
     std::string left;
     for (const std::string& name : TempFiles())
-        if (!tempBefore.count(name)) left += " " + name;
+        if (!TempBefore.count(name)) left += " " + name;
     if (!left.empty()) Failure("the run left files in the temporary folder:%s", left.c_str());
     std::printf("PASS %s\n", ScriptPath.c_str());
     return 0;
