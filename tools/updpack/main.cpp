@@ -10,11 +10,12 @@ struct Command {
     const char* name;
     int arguments; // after the command's name
     const char* usage;
+    const char* summary; // one line in the tool's help
     const char* help;
 };
 
 const Command commands[] = {
-    {"create", 2, "updpack create ARCHIVE FOLDER",
+    {"create", 2, "updpack create ARCHIVE FOLDER", "pack the files of FOLDER into ARCHIVE",
      "Packs every regular file directly in FOLDER (sub-folders are skipped) into ARCHIVE, replacing it.\n"
      "Entries are named by the file names in code page 932, carry the files' last-write times, and are\n"
      "compressed when that makes them smaller, else stored as is. The directory is compressed. Refuses,\n"
@@ -22,13 +23,13 @@ const Command commands[] = {
      "character Windows file names cannot hold, a name over 259 bytes, two names the updater does not\n"
      "tell apart (letters compared without regard to case), a file of 4 GiB or more, and an archive that\n"
      "would reach 4 GiB.\n"},
-    {"list", 1, "updpack list ARCHIVE",
+    {"list", 1, "updpack list ARCHIVE", "show the entries",
      "Shows each entry in directory order: its size, stored size, form (compressed or stored),\n"
      "last-write time in UTC and name.\n"},
-    {"test", 1, "updpack test ARCHIVE",
+    {"test", 1, "updpack test ARCHIVE", "check that every entry comes out whole",
      "Checks that the archive's directory is sound and that every entry lies inside the image and decodes\n"
      "to exactly its size. Names each damaged entry and exits with status 1 on any damage.\n"},
-    {"extract", 2, "updpack extract ARCHIVE FOLDER",
+    {"extract", 2, "updpack extract ARCHIVE FOLDER", "write the entries into FOLDER",
      "Writes every entry into FOLDER (created if needed) as a file named back in UTF-8, byte for byte, with\n"
      "the entry's time as its last-write time. Of entries the updater takes for the same name, only the\n"
      "first is written, as the updater only ever finds that one. Stops at the first damaged entry.\n"},
@@ -40,8 +41,8 @@ void PrintToolHelp(FILE* out) {
           "usage:\n",
           out);
     for (const Command& command : commands)
-        fprintf(out, "  %s\n", command.usage);
-    fputs("  updpack help [COMMAND]   (or: updpack COMMAND --help)\n"
+        fprintf(out, "  %-31s %s\n", command.usage, command.summary);
+    fputs("  updpack help [COMMAND]          this help, or a command's (also: updpack COMMAND --help)\n"
           "\n"
           "Exit status: 0 done, 1 refused or failed, 2 wrong usage.\n",
           out);
