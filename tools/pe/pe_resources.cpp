@@ -1,0 +1,508 @@
+// Reads and rebuilds the resource section of a 32-bit Windows program. The resource section is rebuilt in
+// place of the old one, which must be the last section but for a base-relocation section; that one is
+// moved behind the new resources (the loader finds it through its data directory only). Every read of
+// the input is bounds-checked: a foreign or damaged file is refused with a reason, never followed.
+#include "tools/pe/pe_resources.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+enum : uint32_t {
+    DosHeaderSize = 64,
+    CoffHeaderSize = 20,
+    SectionHeaderSize = 40,
+    OptionalMagicPe32 = 0x10b,
+    MachineI386 = 0x14c,
+    DirectoryResource = 2,
+    DirectorySecurity = 4,
+    DirectoryRelocation = 5,
+    DirectoryDebug = 6,
+    MaxSections = 96,
+    SubdirectoryFlag = 0x80000000u,
+};
+
+uint16_t Read16(const unsigned char* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+uint32_t Read32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+void Write16(unsigned char* p, uint32_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+void Write32(unsigned char* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+uint32_t AlignUp(uint32_t value, uint32_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
+
+void SetError(char* error, const char* text) {
+    if (error) snprintf(error, PeErrorCapacity, "%s", text);
+}
+
+struct Section {
+    uint32_t virtualSize, virtualAddress, rawSize, rawPointer;
+    size_t headerOffset;
+};
+
+// The parts of the headers the rewrite needs, validated against the file.
+struct PeLayout {
+    size_t coffOffset, optionalOffset, sectionTableOffset;
+    uint32_t sectionCount, sectionAlignment, fileAlignment, sizeOfHeaders, directoryCount;
+    Section sections[MaxSections];
+};
+
+size_t DirectoryOffset(const PeLayout& pe, uint32_t index) {
+    return pe.optionalOffset + 96 + 8 * index;
+}
+
+int ParseLayout(const unsigned char* image, size_t size, PeLayout* pe, char* error) {
+    memset(pe, 0, sizeof *pe);
+    if (size < DosHeaderSize || image[0] != 'M' || image[1] != 'Z') {
+        SetError(error, "not a Windows program (no MZ header)");
+        return 0;
+    }
+    uint32_t peOffset = Read32(image + 0x3C);
+    if (peOffset > size || size - peOffset < 4 + CoffHeaderSize ||
+        memcmp(image + peOffset, "PE\0\0", 4) != 0) {
+        SetError(error, "not a Windows program (no PE header)");
+        return 0;
+    }
+    pe->coffOffset = peOffset + 4;
+    const unsigned char* coff = image + pe->coffOffset;
+    if (Read16(coff) != MachineI386) {
+        SetError(error, "not a 32-bit x86 program");
+        return 0;
+    }
+    pe->sectionCount = Read16(coff + 2);
+    uint32_t optionalSize = Read16(coff + 16);
+    pe->optionalOffset = pe->coffOffset + CoffHeaderSize;
+    if (optionalSize < 96 || pe->optionalOffset + optionalSize > size ||
+        Read16(image + pe->optionalOffset) != OptionalMagicPe32) {
+        SetError(error, "not a 32-bit program (bad optional header)");
+        return 0;
+    }
+    const unsigned char* optional = image + pe->optionalOffset;
+    pe->sectionAlignment = Read32(optional + 32);
+    pe->fileAlignment = Read32(optional + 36);
+    pe->sizeOfHeaders = Read32(optional + 60);
+    pe->directoryCount = Read32(optional + 92);
+    if (pe->fileAlignment < 512 || pe->fileAlignment > 65536 ||
+        (pe->fileAlignment & (pe->fileAlignment - 1)) || pe->sectionAlignment < pe->fileAlignment ||
+        (pe->sectionAlignment & (pe->sectionAlignment - 1))) {
+        SetError(error, "bad section or file alignment");
+        return 0;
+    }
+    if (pe->directoryCount < DirectoryRelocation + 2 || 96 + 8 * pe->directoryCount > optionalSize) {
+        SetError(error, "too few data directories");
+        return 0;
+    }
+    if (pe->sectionCount == 0 || pe->sectionCount > MaxSections) {
+        SetError(error, "bad number of sections");
+        return 0;
+    }
+    pe->sectionTableOffset = pe->optionalOffset + optionalSize;
+    if (pe->sectionTableOffset + static_cast<size_t>(pe->sectionCount) * SectionHeaderSize > size ||
+        pe->sectionTableOffset + static_cast<size_t>(pe->sectionCount) * SectionHeaderSize >
+            pe->sizeOfHeaders) {
+        SetError(error, "section table outside the headers");
+        return 0;
+    }
+    uint32_t previousEnd = pe->sizeOfHeaders;
+    for (uint32_t i = 0; i < pe->sectionCount; ++i) {
+        Section& s = pe->sections[i];
+        s.headerOffset = pe->sectionTableOffset + i * SectionHeaderSize;
+        const unsigned char* header = image + s.headerOffset;
+        s.virtualSize = Read32(header + 8);
+        s.virtualAddress = Read32(header + 12);
+        s.rawSize = Read32(header + 16);
+        s.rawPointer = Read32(header + 20);
+        if (s.rawSize != 0) {
+            if (s.rawPointer < previousEnd || s.rawPointer > size || s.rawSize > size - s.rawPointer) {
+                SetError(error, "section data outside the file or out of order");
+                return 0;
+            }
+            previousEnd = s.rawPointer + s.rawSize;
+        }
+        if (i > 0 && s.virtualAddress <= pe->sections[i - 1].virtualAddress) {
+            SetError(error, "sections out of order");
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// File offset of count bytes at rva, or 0 when they do not lie in one section's raw data.
+size_t RvaToOffset(const PeLayout& pe, uint32_t rva, uint32_t count) {
+    for (uint32_t i = 0; i < pe.sectionCount; ++i) {
+        const Section& s = pe.sections[i];
+        if (rva >= s.virtualAddress && rva - s.virtualAddress < s.rawSize &&
+            count <= s.rawSize - (rva - s.virtualAddress))
+            return s.rawPointer + (rva - s.virtualAddress);
+    }
+    return 0;
+}
+
+int SectionOfRva(const PeLayout& pe, uint32_t rva) {
+    for (uint32_t i = 0; i < pe.sectionCount; ++i) {
+        const Section& s = pe.sections[i];
+        uint32_t extent = s.virtualSize > s.rawSize ? s.virtualSize : s.rawSize;
+        if (rva >= s.virtualAddress && rva - s.virtualAddress < extent) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// Reads a directory entry's name: a number, or a string of printable ASCII (upper-cased).
+int ReadEntryName(const unsigned char* root, uint32_t rootSize, uint32_t field, uint16_t* id, char* name) {
+    name[0] = '\0';
+    *id = 0;
+    if (!(field & SubdirectoryFlag)) {
+        if (field > 0xFFFF) return 0;
+        *id = static_cast<uint16_t>(field);
+        return 1;
+    }
+    uint32_t offset = field & ~SubdirectoryFlag;
+    if (offset > rootSize || rootSize - offset < 2) return 0;
+    uint32_t length = Read16(root + offset);
+    if (length == 0 || length >= 64 || (rootSize - offset - 2) / 2 < length) return 0;
+    for (uint32_t i = 0; i < length; ++i) {
+        uint16_t c = Read16(root + offset + 2 + 2 * i);
+        if (c < 0x20 || c > 0x7E) return 0;
+        name[i] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    }
+    name[length] = '\0';
+    return 1;
+}
+
+int ReadDirectoryHeader(const unsigned char* root, uint32_t rootSize, uint32_t offset, uint32_t* entryCount) {
+    if (offset > rootSize || rootSize - offset < 16) return 0;
+    uint32_t count = static_cast<uint32_t>(Read16(root + offset + 12)) + Read16(root + offset + 14);
+    if ((rootSize - offset - 16) / 8 < count) return 0;
+    *entryCount = count;
+    return 1;
+}
+
+// Order of entries within one directory level: names first (ordinal), then numbers ascending.
+int CompareKey(uint16_t idA, const char* nameA, uint16_t idB, const char* nameB) {
+    if (nameA[0] && nameB[0]) return strcmp(nameA, nameB);
+    if (nameA[0]) return -1;
+    if (nameB[0]) return 1;
+    return idA < idB ? -1 : idA > idB ? 1 : 0;
+}
+
+int CompareResources(const void* a, const void* b) {
+    const PeResource* x = static_cast<const PeResource*>(a);
+    const PeResource* y = static_cast<const PeResource*>(b);
+    int order = CompareKey(x->typeId, x->typeName, y->typeId, y->typeName);
+    if (order == 0) order = CompareKey(x->nameId, x->nameName, y->nameId, y->nameName);
+    if (order == 0) order = x->language < y->language ? -1 : x->language > y->language ? 1 : 0;
+    return order;
+}
+
+bool SameType(const PeResource& a, const PeResource& b) {
+    return a.typeId == b.typeId && strcmp(a.typeName, b.typeName) == 0;
+}
+bool SameName(const PeResource& a, const PeResource& b) {
+    return SameType(a, b) && a.nameId == b.nameId && strcmp(a.nameName, b.nameName) == 0;
+}
+
+void WriteDirectoryHeader(unsigned char* out, uint32_t at, int named, int numbered) {
+    Write16(out + at + 12, static_cast<uint32_t>(named));
+    Write16(out + at + 14, static_cast<uint32_t>(numbered));
+}
+
+// Writes a length-prefixed UTF-16 name and returns the offset behind it.
+uint32_t WriteNameString(unsigned char* out, uint32_t at, const char* text) {
+    uint32_t length = static_cast<uint32_t>(strlen(text));
+    Write16(out + at, length);
+    for (uint32_t k = 0; k < length; ++k)
+        Write16(out + at + 2 + 2 * k, static_cast<unsigned char>(text[k]));
+    return at + 2 + 2 * length;
+}
+
+// Lays the resource tree out at section-relative offsets. With out null it only measures.
+uint32_t BuildTree(const PeResource* items, int count, uint32_t sectionRva, unsigned char* out) {
+    int types = 0, names = 0;
+    for (int i = 0; i < count; ++i) {
+        if (i == 0 || !SameType(items[i], items[i - 1])) ++types;
+        if (i == 0 || !SameName(items[i], items[i - 1])) ++names;
+    }
+    uint32_t offset = 16 + 8 * types;  // root directory
+    uint32_t nameDirectories = offset; // one per type
+    offset += 16 * types + 8 * names;
+    uint32_t languageDirectories = offset; // one per (type, name)
+    offset += 16 * names + 8 * count;
+    uint32_t dataEntries = offset;
+    offset += 16 * count;
+    uint32_t strings = offset;
+    for (int i = 0; i < count; ++i) {
+        if (items[i].typeName[0] && (i == 0 || !SameType(items[i], items[i - 1])))
+            offset += 2 + 2 * static_cast<uint32_t>(strlen(items[i].typeName));
+        if (items[i].nameName[0] && (i == 0 || !SameName(items[i], items[i - 1])))
+            offset += 2 + 2 * static_cast<uint32_t>(strlen(items[i].nameName));
+    }
+    uint32_t blobs = AlignUp(offset, 8);
+    uint32_t end = blobs;
+    for (int i = 0; i < count; ++i)
+        end = AlignUp(end + items[i].size, 8);
+    if (!out) return end;
+
+    memset(out, 0, end);
+    uint32_t stringCursor = strings, blobCursor = blobs;
+    uint32_t nameDirectory = nameDirectories, languageDirectory = languageDirectories;
+    int typeIndex = 0, typeNamed = 0, typeNumbered = 0;
+    for (int i = 0; i < count; ++i)
+        if (i == 0 || !SameType(items[i], items[i - 1])) (items[i].typeName[0] ? typeNamed : typeNumbered)++;
+    WriteDirectoryHeader(out, 0, typeNamed, typeNumbered);
+
+    int i = 0;
+    while (i < count) {
+        int typeEnd = i;
+        while (typeEnd < count && SameType(items[typeEnd], items[i]))
+            ++typeEnd;
+        int nameCount = 0, named = 0;
+        for (int k = i; k < typeEnd; ++k)
+            if (k == i || !SameName(items[k], items[k - 1])) {
+                ++nameCount;
+                if (items[k].nameName[0]) ++named;
+            }
+        uint32_t typeEntry = 16 + 8 * static_cast<uint32_t>(typeIndex++);
+        if (items[i].typeName[0]) {
+            Write32(out + typeEntry, SubdirectoryFlag | stringCursor);
+            stringCursor = WriteNameString(out, stringCursor, items[i].typeName);
+        } else {
+            Write32(out + typeEntry, items[i].typeId);
+        }
+        Write32(out + typeEntry + 4, SubdirectoryFlag | nameDirectory);
+        WriteDirectoryHeader(out, nameDirectory, named, nameCount - named);
+        uint32_t nameEntry = nameDirectory + 16;
+        nameDirectory += 16 + 8 * static_cast<uint32_t>(nameCount);
+
+        int j = i;
+        while (j < typeEnd) {
+            int nameEnd = j;
+            while (nameEnd < typeEnd && SameName(items[nameEnd], items[j]))
+                ++nameEnd;
+            if (items[j].nameName[0]) {
+                Write32(out + nameEntry, SubdirectoryFlag | stringCursor);
+                stringCursor = WriteNameString(out, stringCursor, items[j].nameName);
+            } else {
+                Write32(out + nameEntry, items[j].nameId);
+            }
+            Write32(out + nameEntry + 4, SubdirectoryFlag | languageDirectory);
+            nameEntry += 8;
+            WriteDirectoryHeader(out, languageDirectory, 0, nameEnd - j);
+            uint32_t languageEntry = languageDirectory + 16;
+            languageDirectory += 16 + 8 * static_cast<uint32_t>(nameEnd - j);
+            for (int k = j; k < nameEnd; ++k) {
+                uint32_t dataEntry = dataEntries + 16 * static_cast<uint32_t>(k);
+                Write32(out + languageEntry, items[k].language);
+                Write32(out + languageEntry + 4, dataEntry);
+                languageEntry += 8;
+                Write32(out + dataEntry, sectionRva + blobCursor);
+                Write32(out + dataEntry + 4, items[k].size);
+                Write32(out + dataEntry + 8, items[k].codePage);
+                if (items[k].size) memcpy(out + blobCursor, items[k].data, items[k].size);
+                blobCursor = AlignUp(blobCursor + items[k].size, 8);
+            }
+            j = nameEnd;
+        }
+        i = typeEnd;
+    }
+    return end;
+}
+
+} // namespace
+
+int ReadPeResources(const unsigned char* image, size_t size, PeResourceList* list, char* error) {
+    list->count = 0;
+    PeLayout pe;
+    if (!ParseLayout(image, size, &pe, error)) return 0;
+    const unsigned char* directory = image + DirectoryOffset(pe, DirectoryResource);
+    uint32_t rootRva = Read32(directory), rootSize = Read32(directory + 4);
+    if (rootRva == 0 && rootSize == 0) return 1;
+    size_t rootOffset = RvaToOffset(pe, rootRva, 16);
+    if (!rootOffset) {
+        SetError(error, "resource directory outside the file");
+        return 0;
+    }
+    // Offsets inside the tree are relative to its root and may reach to the end of its section.
+    int section = SectionOfRva(pe, rootRva);
+    uint32_t treeSize = pe.sections[section].rawSize - (rootRva - pe.sections[section].virtualAddress);
+    const unsigned char* root = image + rootOffset;
+
+    uint32_t typeCount, nameCount, languageCount;
+    if (!ReadDirectoryHeader(root, treeSize, 0, &typeCount)) {
+        SetError(error, "damaged resource directory");
+        return 0;
+    }
+    for (uint32_t t = 0; t < typeCount; ++t) {
+        const unsigned char* typeEntry = root + 16 + 8 * t;
+        PeResource resource;
+        memset(&resource, 0, sizeof resource);
+        uint32_t nameDirectory = Read32(typeEntry + 4);
+        if (!ReadEntryName(root, treeSize, Read32(typeEntry), &resource.typeId, resource.typeName) ||
+            !(nameDirectory & SubdirectoryFlag) ||
+            !ReadDirectoryHeader(root, treeSize, nameDirectory & ~SubdirectoryFlag, &nameCount)) {
+            SetError(error, "damaged resource type entry");
+            return 0;
+        }
+        for (uint32_t n = 0; n < nameCount; ++n) {
+            const unsigned char* nameEntry = root + (nameDirectory & ~SubdirectoryFlag) + 16 + 8 * n;
+            uint32_t languageDirectory = Read32(nameEntry + 4);
+            if (!ReadEntryName(root, treeSize, Read32(nameEntry), &resource.nameId, resource.nameName) ||
+                !(languageDirectory & SubdirectoryFlag) ||
+                !ReadDirectoryHeader(root, treeSize, languageDirectory & ~SubdirectoryFlag, &languageCount)) {
+                SetError(error, "damaged resource name entry");
+                return 0;
+            }
+            for (uint32_t l = 0; l < languageCount; ++l) {
+                const unsigned char* languageEntry =
+                    root + (languageDirectory & ~SubdirectoryFlag) + 16 + 8 * l;
+                uint32_t language = Read32(languageEntry), dataEntry = Read32(languageEntry + 4);
+                if (language > 0xFFFF || (dataEntry & SubdirectoryFlag) || dataEntry > treeSize ||
+                    treeSize - dataEntry < 16) {
+                    SetError(error, "damaged resource language entry");
+                    return 0;
+                }
+                resource.language = static_cast<uint16_t>(language);
+                uint32_t dataRva = Read32(root + dataEntry);
+                resource.size = Read32(root + dataEntry + 4);
+                resource.codePage = Read32(root + dataEntry + 8);
+                size_t dataOffset = resource.size ? RvaToOffset(pe, dataRva, resource.size) : 0;
+                if (resource.size && !dataOffset) {
+                    SetError(error, "resource data outside the file");
+                    return 0;
+                }
+                resource.data = resource.size ? image + dataOffset : image;
+                if (list->count >= PeResourceCapacity) {
+                    SetError(error, "too many resources");
+                    return 0;
+                }
+                list->items[list->count++] = resource;
+            }
+        }
+    }
+    return 1;
+}
+
+size_t PeOutputBound(size_t imageSize, const PeResourceList* list) {
+    size_t bound = imageSize + 3 * 65536 + 64;
+    for (int i = 0; i < list->count; ++i)
+        bound += list->items[i].size + 16 + 3 * (16 + 8) + 2 * (2 + 128) + 8;
+    return bound;
+}
+
+uint32_t PeChecksum(const unsigned char* image, size_t size) {
+    uint64_t sum = 0;
+    size_t checksumOffset = 0;
+    if (size >= DosHeaderSize) {
+        uint32_t peOffset = Read32(image + 0x3C);
+        if (peOffset < size && size - peOffset >= 4 + CoffHeaderSize + 68)
+            checksumOffset = peOffset + 4 + 20 + 64;
+    }
+    for (size_t i = 0; i < size; i += 2) {
+        if (checksumOffset && (i == checksumOffset || i == checksumOffset + 2)) continue;
+        uint32_t word = image[i] | (i + 1 < size ? image[i + 1] << 8 : 0);
+        sum += word;
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<uint32_t>(sum) + static_cast<uint32_t>(size);
+}
+
+size_t WritePeWithResources(const unsigned char* image, size_t size, const PeResourceList* list,
+                            unsigned char* output, size_t capacity, char* error) {
+    PeLayout pe;
+    if (!ParseLayout(image, size, &pe, error)) return 0;
+    const unsigned char* optional = image + pe.optionalOffset;
+    uint32_t rootRva = Read32(image + DirectoryOffset(pe, DirectoryResource));
+    int rsrc = rootRva ? SectionOfRva(pe, rootRva) : -1;
+    if (rsrc < 0 || pe.sections[rsrc].virtualAddress != rootRva) {
+        SetError(error, "the program has no resource section of its own");
+        return 0;
+    }
+    uint32_t relocationRva = Read32(image + DirectoryOffset(pe, DirectoryRelocation));
+    for (uint32_t i = static_cast<uint32_t>(rsrc) + 1; i < pe.sectionCount; ++i) {
+        if (pe.sections[i].virtualAddress != relocationRva || i + 1 != pe.sectionCount) {
+            SetError(error, "sections other than relocations follow the resources");
+            return 0;
+        }
+    }
+    bool movesRelocations = static_cast<uint32_t>(rsrc) + 1 < pe.sectionCount;
+    const Section& last = pe.sections[pe.sectionCount - 1];
+    if (Read32(image + pe.coffOffset + 8) != 0 ||
+        Read32(image + DirectoryOffset(pe, DirectorySecurity)) != 0 ||
+        (last.rawSize && size != last.rawPointer + last.rawSize)) {
+        SetError(error, "the program carries symbols, a signature or data after its sections");
+        return 0;
+    }
+    uint32_t debugRva = Read32(image + DirectoryOffset(pe, DirectoryDebug));
+    if (debugRva && debugRva >= rootRva) {
+        SetError(error, "debug data lie behind the resources");
+        return 0;
+    }
+
+    PeResourceList* sorted = static_cast<PeResourceList*>(malloc(sizeof(PeResourceList)));
+    if (!sorted) {
+        SetError(error, "out of memory");
+        return 0;
+    }
+    memcpy(sorted, list, sizeof *sorted);
+    qsort(sorted->items, static_cast<size_t>(sorted->count), sizeof(PeResource), CompareResources);
+    for (int i = 1; i < sorted->count; ++i) {
+        if (CompareResources(&sorted->items[i - 1], &sorted->items[i]) == 0) {
+            free(sorted);
+            SetError(error, "two resources with the same type, name and language");
+            return 0;
+        }
+    }
+
+    const Section& old = pe.sections[rsrc];
+    uint32_t treeSize = BuildTree(sorted->items, sorted->count, old.virtualAddress, nullptr);
+    uint32_t rsrcRaw = AlignUp(treeSize, pe.fileAlignment);
+    size_t relocationRaw = movesRelocations ? last.rawSize : 0;
+    size_t outputSize = static_cast<size_t>(old.rawPointer) + rsrcRaw + relocationRaw;
+    if (outputSize > capacity || old.rawPointer > size) {
+        free(sorted);
+        SetError(error, "output buffer too small");
+        return 0;
+    }
+
+    memcpy(output, image, old.rawPointer);
+    BuildTree(sorted->items, sorted->count, old.virtualAddress, output + old.rawPointer);
+    memset(output + old.rawPointer + treeSize, 0, rsrcRaw - treeSize);
+    free(sorted);
+
+    unsigned char* header = output + old.headerOffset;
+    Write32(header + 8, treeSize);
+    Write32(header + 16, rsrcRaw);
+    uint32_t imageEnd = old.virtualAddress + treeSize;
+    if (movesRelocations) {
+        uint32_t newRva = AlignUp(imageEnd, pe.sectionAlignment);
+        uint32_t newPointer = old.rawPointer + rsrcRaw;
+        memcpy(output + newPointer, image + last.rawPointer, last.rawSize);
+        unsigned char* relocationHeader = output + last.headerOffset;
+        Write32(relocationHeader + 12, newRva);
+        Write32(relocationHeader + 20, newPointer);
+        Write32(output + DirectoryOffset(pe, DirectoryRelocation),
+                newRva + (relocationRva - last.virtualAddress));
+        imageEnd = newRva + (last.virtualSize ? last.virtualSize : last.rawSize);
+    }
+    unsigned char* newOptional = output + pe.optionalOffset;
+    uint32_t initialized = Read32(optional + 8) - old.rawSize + rsrcRaw;
+    Write32(newOptional + 8, initialized);
+    Write32(newOptional + 56, AlignUp(imageEnd, pe.sectionAlignment));
+    Write32(output + DirectoryOffset(pe, DirectoryResource), old.virtualAddress);
+    Write32(output + DirectoryOffset(pe, DirectoryResource) + 4, treeSize);
+    Write32(newOptional + 64, 0);
+    Write32(newOptional + 64, PeChecksum(output, outputSize));
+    return outputSize;
+}
