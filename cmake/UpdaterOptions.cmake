@@ -19,6 +19,8 @@ endif()
 function(updater_product_target target)
   target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
   if(WIN32)
-    target_compile_options(${target} PRIVATE -Os -ffunction-sections -fdata-sections)
+    # No -fdata-sections: mingw's GCC then puts zero-filled objects (the state record) into .data, where
+    # they take their full size in the file.
+    target_compile_options(${target} PRIVATE -Os -ffunction-sections)
   endif()
 endfunction()

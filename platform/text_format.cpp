@@ -8,7 +8,12 @@
 
 int FormatTextV(char* destination, size_t capacity, const char* format, va_list arguments) {
     if (capacity == 0) return 0;
+#ifdef _WIN32
+    // The C runtime's own formatter: mingw's portable one would add most of the program's size.
+    int needed = _vsnprintf(destination, capacity, format, arguments);
+#else
     int needed = vsnprintf(destination, capacity, format, arguments);
+#endif
     // Some C libraries leave the buffer unterminated when the output is cut.
     destination[capacity - 1] = '\0';
     return needed >= 0 && static_cast<size_t>(needed) < capacity;
