@@ -56,6 +56,29 @@ for hive in "$prefix"/*.reg; do
     rm -f "$hive"
     cp "$template/$(basename "$hive")" "$hive"
 done
+# scripts/render-pages.sh shows the windows on a real (virtual) X display, inside a Wine desktop window that
+# draws their frames (there is no window manager), with Japanese fonts standing in for the dialog font.
+extra_registry=""
+if [ "${E2E_GRAPHICS:-null}" = x11 ]; then
+    sed -i 's/^"Graphics"="null"/"Graphics"="x11"/' "$prefix/user.reg"
+    extra_registry='
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"ＭＳ Ｐゴシック"="IPAPGothic"
+"ＭＳ ゴシック"="IPAGothic"
+"MS Shell Dlg"="IPAPGothic"
+"MS Sans Serif"="IPAPGothic"
+"Tahoma"="IPAPGothic"
+'
+    # Read once when Wine starts its desktop, before any import could reach it: straight into the hive.
+    cat >>"$prefix/user.reg" <<'HIVE'
+
+[Software\\Wine\\Explorer] 1700000000
+"Desktop"="Default"
+
+[Software\\Wine\\Explorer\\Desktops] 1700000000
+"Default"="1024x768"
+HIVE
+fi
 
 # Copies a folder, turning *.ini and *.txt from UTF-8 into code page 932 with CRLF line ends.
 stage() {
@@ -156,7 +179,7 @@ registry=$common/registry
 [ -f "$scenario/registry" ] && registry=$scenario/registry
 {
     printf '\xff\xfe'
-    { printf 'Windows Registry Editor Version 5.00\n\n'; cat "$registry"; } |
+    { printf 'Windows Registry Editor Version 5.00\n\n'; cat "$registry"; echo "$extra_registry"; } |
         sed 's/\r$//; s/$/\r/' | iconv -f UTF-8 -t UTF-16LE
 } >"$work/registry.reg"
 "$scripts/wine-run.sh" "$prefix" regedit /S "Z:$work/registry.reg" >"$work/regedit.log" 2>&1 || fail "regedit failed: $(cat "$work/regedit.log")"

@@ -770,6 +770,33 @@ void ExpectTempFiles(Step& step) {
     }
 }
 
+// For scripts/render-pages.sh: writes NAME.request with the wizard's screen rectangle into the folder named
+// by E2E_SNAPSHOT_DIR (a Unix path) and waits for NAME.done, which the script creates after its screenshot.
+// Without that variable the step does nothing, so a rendering script also runs as an ordinary scenario.
+void Snapshot(Step& step) {
+    Started& started = ProcessNamed(step);
+    if (step.words.size() != 1) ScriptError("snapshot takes a name");
+    step.CheckAllUsed();
+    const char* folder = std::getenv("E2E_SNAPSHOT_DIR");
+    if (!folder || !*folder) return;
+    HWND wizard = WizardOrFail(started);
+    Sleep(500); // let the window finish painting
+    RECT rect = {};
+    GetWindowRect(wizard, &rect);
+    std::string base = std::string("Z:") + folder + "/" + step.words[0];
+    FILE* request = std::fopen((base + ".request.tmp").c_str(), "w");
+    if (!request) Failure("  cannot write %s.request", base.c_str());
+    std::fprintf(request, "%ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left,
+                 rect.bottom - rect.top);
+    std::fclose(request);
+    MoveFileA((base + ".request.tmp").c_str(), (base + ".request").c_str());
+    WaitFor(60000, [&]() -> std::string {
+        return GetFileAttributesA((base + ".done").c_str()) != INVALID_FILE_ATTRIBUTES
+                   ? ""
+                   : "  no screenshot taken\n";
+    });
+}
+
 // Files that the scenario changes while the updater runs (to free or take disk space).
 void WriteFileOfSize(Step& step) {
     std::string path = step.Text("path");
@@ -834,6 +861,8 @@ void Run(Step& step) {
         CloseWindow(step);
     else if (v == "expect-temp-files")
         ExpectTempFiles(step);
+    else if (v == "snapshot")
+        Snapshot(step);
     else if (v == "write-file")
         WriteFileOfSize(step);
     else if (v == "delete-file")
