@@ -19,7 +19,7 @@
 namespace {
 
 const int PollMs = 25;
-DWORD DefaultTimeoutMs = 10000;
+DWORD DefaultTimeoutMs = 30000;
 
 const int IdNext = 1, IdCancel = 2, IdBack = 4, IdAgreementText = 1000, IdInfo = 1001, IdAgree = 1002,
           IdDisagree = 1003;
