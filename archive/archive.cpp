@@ -1,0 +1,360 @@
+// The archive carried in the resource: loads its header and directory, finds entries by name, hands out
+// their content and writes an entry to disk under the overwrite policy; also the whole-file read and write
+// and the free-space query used by the update engine. Owns the kept address of the extended free-space
+// query. The image (Updater.ArchiveImage) is never trusted: every offset and count taken from it is
+// checked against the image before it is used.
+#include "archive/archive.h"
+#include "archive/archive_internal.h"
+#include "archive/stream_decoder.h"
+#include "context/updater_context.h"
+#include "platform/messages.h"
+#include "platform/text_format.h"
+
+#include <cstring>
+
+namespace {
+
+const char NotFoundMessage[] = "Can't Find File in Resource !!";
+const char NoMemoryMessage[] = "Can't Allocate Memory !!";
+const char NoSpaceMessage[] = "ディスク容量が足りません。%s ドライブに %i バイトの空き容量が必要です";
+const char ArchiveMagic[4] = {'K', 'T', '2', '\0'};
+
+typedef BOOL(WINAPI* DiskFreeSpaceExFunction)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+
+// Resolved by the first QueryDiskSpace that finds it; null until then (and the lookup is retried).
+DiskFreeSpaceExFunction ExtendedFreeSpaceQuery = nullptr;
+
+uint32_t PaddedSize(uint32_t storedSize) {
+    return static_cast<uint32_t>((uint64_t(storedSize) + 15) & ~uint64_t(15));
+}
+
+// The directory's byte count for a count of records, or 0 with *ok 0 when the block would not fit in 32
+// bits together with the header.
+uint32_t DirectoryBytes(uint32_t entryCount, int* ok) {
+    uint64_t bytes = uint64_t(entryCount) * ArchiveEntrySize;
+    *ok = bytes <= 0xFFFFFFFFull - ArchiveHeaderSize;
+    return *ok ? static_cast<uint32_t>(bytes) : 0;
+}
+
+// Every record's name must end inside its 260 bytes, or lookups would read past it.
+int NamesAreTerminated(const unsigned char* records, uint32_t entryCount) {
+    for (uint32_t i = 0; i < entryCount; ++i) {
+        if (!memchr(records + uint64_t(i) * ArchiveEntrySize, 0, ArchiveNameCapacity)) return 0;
+    }
+    return 1;
+}
+
+unsigned char* LoadFromMemory(const unsigned char* image, uint32_t imageSize) {
+    if (!image || imageSize < ArchiveHeaderSize) return nullptr;
+    ArchiveHeader header;
+    memcpy(&header, image, sizeof header);
+    int ok;
+    uint32_t directoryBytes = DirectoryBytes(header.entryCount, &ok);
+    if (!ok || header.directoryOffset > imageSize) return nullptr;
+    uint32_t available = imageSize - header.directoryOffset;
+    if (!(header.flags & ArchiveDirectoryCompressed) && directoryBytes > available) return nullptr;
+    unsigned char* block =
+        static_cast<unsigned char*>(GlobalAlloc(GMEM_FIXED, ArchiveHeaderSize + directoryBytes));
+    if (!block) return nullptr;
+    if (header.flags & ArchiveDirectoryCompressed) {
+        // The image is read-only and stays valid, so the stream is decoded from it in place.
+        ok = DecompressBlock(block + ArchiveHeaderSize, directoryBytes, image + header.directoryOffset,
+                             available, nullptr);
+    } else {
+        memcpy(block + ArchiveHeaderSize, image + header.directoryOffset, directoryBytes);
+    }
+    if (!ok || !NamesAreTerminated(block + ArchiveHeaderSize, header.entryCount)) {
+        GlobalFree(block);
+        return nullptr;
+    }
+    memcpy(block, &header, sizeof header);
+    return block;
+}
+
+int ReadExactly(HANDLE file, void* buffer, uint32_t size) {
+    DWORD read = 0;
+    return ReadFile(file, buffer, size, &read, nullptr) && read == size;
+}
+
+unsigned char* LoadFromOpenFile(HANDLE file) {
+    ArchiveHeader header;
+    if (!ReadExactly(file, &header, sizeof header) ||
+        memcmp(header.magic, ArchiveMagic, sizeof ArchiveMagic) != 0)
+        return nullptr;
+    DWORD sizeHigh = 0;
+    DWORD fileSize = GetFileSize(file, &sizeHigh);
+    if (fileSize == INVALID_FILE_SIZE || sizeHigh != 0 || header.directoryOffset > fileSize) return nullptr;
+    LONG offsetHigh = 0;
+    if (SetFilePointer(file, static_cast<LONG>(header.directoryOffset), &offsetHigh, FILE_BEGIN) !=
+        header.directoryOffset)
+        return nullptr;
+    int ok;
+    uint32_t directoryBytes = DirectoryBytes(header.entryCount, &ok);
+    if (!ok) return nullptr;
+    unsigned char* block =
+        static_cast<unsigned char*>(GlobalAlloc(GMEM_FIXED, ArchiveHeaderSize + directoryBytes));
+    if (!block) return nullptr;
+    if (header.flags & ArchiveDirectoryCompressed) {
+        uint32_t streamLength = fileSize - header.directoryOffset;
+        unsigned char* stream =
+            static_cast<unsigned char*>(GlobalAlloc(GMEM_FIXED, streamLength ? streamLength : 1));
+        ok = stream && ReadExactly(file, stream, streamLength) &&
+             DecompressBlock(block + ArchiveHeaderSize, directoryBytes, stream, streamLength, nullptr);
+        if (stream) GlobalFree(stream);
+    } else {
+        ok = ReadExactly(file, block + ArchiveHeaderSize, directoryBytes);
+    }
+    if (!ok || !NamesAreTerminated(block + ArchiveHeaderSize, header.entryCount)) {
+        GlobalFree(block);
+        return nullptr;
+    }
+    memcpy(block, &header, sizeof header);
+    return block;
+}
+
+// The first record named name (without regard to case) and where its data start, or null after the
+// message. The offset is walked in 64 bits so that a damaged directory cannot wrap it back into the image.
+const ArchiveEntry* LookUpEntry(const char* name, uint64_t* dataOffset) {
+    const unsigned char* block = Updater.ArchiveDirectory;
+    if (block && name) {
+        ArchiveHeader header;
+        memcpy(&header, block, sizeof header);
+        uint64_t offset = ArchiveHeaderSize;
+        for (uint32_t i = 0; i < header.entryCount; ++i) {
+            const ArchiveEntry* entry = reinterpret_cast<const ArchiveEntry*>(block + ArchiveHeaderSize +
+                                                                              uint64_t(i) * ArchiveEntrySize);
+            char storedName[ArchiveNameCapacity + 1];
+            memcpy(storedName, entry->name, ArchiveNameCapacity);
+            storedName[ArchiveNameCapacity] = '\0';
+            if (lstrcmpiA(storedName, name) == 0) {
+                *dataOffset = offset;
+                return entry;
+            }
+            offset += PaddedSize(entry->storedSize);
+        }
+    }
+    ShowError(NotFoundMessage);
+    return nullptr;
+}
+
+// The entry's content: in place for a stored entry, a new buffer (*owned 1) for a compressed one. Data that
+// do not lie inside the data area, or a stream that does not decode to exactly size bytes, cannot be had
+// from the resource: null after the not-found message. Null after the memory message when allocation fails.
+unsigned char* EntryContent(const ArchiveEntry* entry, uint64_t dataOffset, int* owned) {
+    *owned = 0;
+    const unsigned char* image = Updater.ArchiveImage;
+    ArchiveHeader header;
+    memcpy(&header, Updater.ArchiveDirectory, sizeof header);
+    uint64_t dataEnd =
+        header.directoryOffset < Updater.ArchiveImageSize ? header.directoryOffset : Updater.ArchiveImageSize;
+    int compressed = (entry->flags & ArchiveEntryCompressed) != 0;
+    uint64_t extent = compressed ? entry->storedSize : entry->size;
+    if (!image || dataOffset + extent > dataEnd) {
+        ShowError(NotFoundMessage);
+        return nullptr;
+    }
+    const unsigned char* data = image + dataOffset;
+    if (!compressed) return const_cast<unsigned char*>(data);
+    unsigned char* buffer =
+        static_cast<unsigned char*>(GlobalAlloc(GMEM_FIXED, entry->size ? entry->size : 1));
+    if (!buffer) {
+        ShowError(NoMemoryMessage);
+        return nullptr;
+    }
+    if (!DecompressBlock(buffer, entry->size, data, entry->storedSize, nullptr)) {
+        GlobalFree(buffer);
+        ShowError(NotFoundMessage);
+        return nullptr;
+    }
+    *owned = 1;
+    return buffer;
+}
+
+// 1 when the existing file's last-write time is later than time; 0 when it is not or cannot be read.
+int ExistingFileIsLater(const char* path, const FILETIME& time) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    FILETIME written;
+    BOOL read = GetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+    if (!read) return 0;
+    uint64_t existing = uint64_t(written.dwHighDateTime) << 32 | written.dwLowDateTime;
+    uint64_t packed = uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+    return existing > packed;
+}
+
+// The folder part of path including its last separator ("." when there is none), stepping over
+// double-byte characters whose trail byte may equal "\".
+int FolderOf(const char* path, char* folder, size_t capacity) {
+    const char* end = nullptr;
+    for (const char* p = path; *p; p = CharNextA(p)) {
+        if (*p == '\\' || *p == '/') end = p + 1;
+    }
+    if (!end) return CopyText(folder, capacity, ".");
+    size_t length = static_cast<size_t>(end - path);
+    if (length + 1 > capacity) return 0;
+    memcpy(folder, path, length);
+    folder[length] = '\0';
+    return 1;
+}
+
+int StampTimes(const char* path, const FILETIME* time) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    BOOL stamped = SetFileTime(file, time, time, time);
+    BOOL closed = CloseHandle(file);
+    return stamped && closed;
+}
+
+} // namespace
+
+void ForgetExtendedFreeSpaceQuery() {
+    ExtendedFreeSpaceQuery = nullptr;
+}
+
+unsigned char* LoadArchive(const ArchiveSource& source) {
+    if (source.image) return LoadFromMemory(source.image, source.imageSize);
+    if (!source.path) return nullptr;
+    HANDLE file = CreateFileA(source.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    unsigned char* block = LoadFromOpenFile(file);
+    CloseHandle(file);
+    return block;
+}
+
+unsigned char* FindEntryData(const char* name, uint32_t* sizeOut) {
+    uint64_t dataOffset;
+    const ArchiveEntry* entry = LookUpEntry(name, &dataOffset);
+    if (!entry) return nullptr;
+    int owned;
+    unsigned char* content = EntryContent(entry, dataOffset, &owned);
+    if (!content) return nullptr;
+    if (sizeOut) *sizeOut = entry->size;
+    return content;
+}
+
+int ArchiveDataIsOwned(const unsigned char* data) {
+    // Anything inside the image, its end included (an empty last entry), is the resource's.
+    uintptr_t at = reinterpret_cast<uintptr_t>(data);
+    uintptr_t start = reinterpret_cast<uintptr_t>(Updater.ArchiveImage);
+    if (!data) return 0;
+    return !(Updater.ArchiveImage && at >= start && at - start <= Updater.ArchiveImageSize);
+}
+
+int ExtractEntry(const char* targetPath, const char* name, int checkTime) {
+    uint64_t dataOffset;
+    const ArchiveEntry* entry = LookUpEntry(name, &dataOffset);
+    if (!entry) return 0;
+
+    // Only this entry's size counts; a file it would replace is not credited. Without a drive letter
+    // the query fails and the write itself decides.
+    char drive[3];
+    CopyText(drive, sizeof drive, targetPath);
+    ULARGE_INTEGER freeToCaller, totalBytes;
+    if (QueryDiskSpace(drive, &freeToCaller, &totalBytes, nullptr) && entry->size > freeToCaller.QuadPart) {
+        char message[1024];
+        uint64_t shortfall = entry->size - freeToCaller.QuadPart;
+        FormatText(message, sizeof message, NoSpaceMessage, drive,
+                   static_cast<int>(static_cast<uint32_t>(shortfall)));
+        ShowError(message);
+        return 0;
+    }
+
+    int owned;
+    unsigned char* content = EntryContent(entry, dataOffset, &owned);
+    if (!content) return 0;
+
+    int result;
+    DWORD attributes = GetFileAttributesA(targetPath);
+    int exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        result = 0;
+    } else {
+        if (exists && (attributes & FILE_ATTRIBUTE_READONLY))
+            SetFileAttributesA(targetPath, FILE_ATTRIBUTE_NORMAL);
+        if (checkTime && exists && ExistingFileIsLater(targetPath, entry->fileTime)) {
+            result = 1;
+        } else {
+            FILETIME time = entry->fileTime;
+            result = WriteWholeFile(targetPath, content, entry->size, &time);
+        }
+    }
+    if (owned) GlobalFree(content);
+    return result;
+}
+
+int QueryDiskSpace(const char* root, ULARGE_INTEGER* freeToCaller, ULARGE_INTEGER* totalBytes,
+                   ULARGE_INTEGER* totalFree) {
+    if (!ExtendedFreeSpaceQuery) {
+        HMODULE kernel = LoadLibraryA("kernel32.dll");
+        if (kernel) {
+            FARPROC address = GetProcAddress(kernel, "GetDiskFreeSpaceExA");
+            ExtendedFreeSpaceQuery =
+                reinterpret_cast<DiskFreeSpaceExFunction>(reinterpret_cast<void*>(address));
+            // kernel32 stays loaded in every process; only this call's reference is given back.
+            FreeLibrary(kernel);
+        }
+    }
+    if (ExtendedFreeSpaceQuery) {
+        BOOL result = ExtendedFreeSpaceQuery(root, freeToCaller, totalBytes, totalFree);
+        if (result) return result;
+    }
+    DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters;
+    BOOL result = GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters);
+    if (!result) return 0;
+    uint32_t bytesPerCluster = sectorsPerCluster * bytesPerSector;
+    freeToCaller->QuadPart = uint64_t(freeClusters) * bytesPerCluster;
+    totalBytes->QuadPart = uint64_t(totalClusters) * bytesPerCluster;
+    if (totalFree) totalFree->QuadPart = freeToCaller->QuadPart;
+    return result;
+}
+
+unsigned char* ReadWholeFile(const char* path, uint32_t* sizeOut) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    // A file of 4 GiB or more would come back cut to its low 32 bits: refused, as is a short read (the
+    // file changed while it was read), so that nothing truncated is ever written back.
+    DWORD sizeHigh = 0;
+    DWORD size = GetFileSize(file, &sizeHigh);
+    unsigned char* buffer = nullptr;
+    if (size != INVALID_FILE_SIZE && sizeHigh == 0) {
+        buffer = static_cast<unsigned char*>(GlobalAlloc(GMEM_FIXED, size ? size : 1));
+        if (buffer && !ReadExactly(file, buffer, size)) {
+            GlobalFree(buffer);
+            buffer = nullptr;
+        }
+    }
+    CloseHandle(file);
+    if (buffer && sizeOut) *sizeOut = size;
+    return buffer;
+}
+
+int WriteWholeFile(const char* path, const void* data, uint32_t size, const FILETIME* fileTime) {
+    // The content goes into a new file beside the target, which replaces the target only once it is
+    // complete: a failed write (disk full, I/O error) leaves the old file whole. The times are set after
+    // the replacement so that the file system cannot carry the replaced file's creation time over.
+    // A read-only target is refused as creating over it would be; a replacing move is not held back
+    // by the attribute everywhere (Wine lets it through).
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return 0;
+    char folder[MAX_PATH];
+    char temporary[MAX_PATH];
+    if (!FolderOf(path, folder, sizeof folder) || !GetTempFileNameA(folder, "upd", 0, temporary)) return 0;
+    HANDLE file =
+        CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DeleteFileA(temporary);
+        return 0;
+    }
+    DWORD written = 0;
+    BOOL wrote = WriteFile(file, data, size, &written, nullptr) && written == size;
+    BOOL closed = CloseHandle(file);
+    if (!wrote || !closed || !MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileA(temporary);
+        return 0;
+    }
+    return fileTime ? StampTimes(path, fileTime) : 1;
+}

@@ -1,0 +1,506 @@
+// The archive container: loading from memory and from a file, refusal of damaged images, lookup without
+// regard to case, data offsets, entry content, damaged entries, and ExtractEntry's overwrite policy with
+// the whole-file routines and the free-space query. Natively against the stand-in (boxes recorded and
+// free space scripted); under Wine against the real API in the temporary folder.
+#include "archive_fixture.h"
+
+#include <cstdint>
+
+#ifndef _WIN32
+#include "platform/standin/standin_state.h"
+#include <dirent.h>
+#endif
+
+namespace {
+
+const char NotFound[] = "Can't Find File in Resource !!";
+
+// Natively: the boxes shown since the last reset, one per expected text, with the updater's caption and
+// the error icon; under Wine with the updater's caption (the icon cannot be read back there).
+void ExpectBoxes(std::initializer_list<const char*> texts) {
+#ifndef _WIN32
+    REQUIRE(Standin::BoxCount() == static_cast<int>(texts.size()));
+    int i = 0;
+    for (const char* text : texts) {
+        CHECK(std::string(Standin::Box(i).text) == text);
+        CHECK(std::string(Standin::Box(i).caption) == "UPDATE");
+        CHECK(Standin::Box(i).type == (MB_OK | MB_ICONERROR));
+        ++i;
+    }
+    Standin::ResetBoxes();
+#else
+    REQUIRE(WineBoxes().size() == texts.size());
+    size_t i = 0;
+    for (const char* text : texts) {
+        CHECK(WineBoxes()[i].text == text);
+        CHECK(WineBoxes()[i].caption == "UPDATE");
+        ++i;
+    }
+    WineBoxes().clear();
+#endif
+}
+
+std::vector<TestEntry> MixedEntries() {
+    std::vector<TestEntry> entries(4);
+    entries[0].name = "UPDATE.INI";
+    entries[0].content = "[SETUP]\r\nCompanyName=Test\r\n[SETUP]\r\nCompanyName=Test\r\n";
+    entries[0].compress = true;
+    entries[1].name = "DATA1.BIN";
+    entries[1].content = std::string(17, 'd');
+    entries[2].name = "x.exe";
+    entries[2].content = std::string(5000, 'x') + "tail";
+    entries[2].compress = true;
+    // A double-byte name whose trail byte is "\"; a plain name where the host cannot take it.
+    entries[3].name = DoubleByteNamesWork() ? "\x95\x5C.txt" : "hyou.txt";
+    entries[3].content = "hyou";
+    return entries;
+}
+
+struct Scope {
+    TestFolder folder;
+    Scope() { OpenTestFolder(folder); }
+    ~Scope() { CloseTestFolder(folder); }
+};
+
+} // namespace
+
+TEST_CASE("a sound archive loads from memory with a plain or a compressed directory") {
+    for (bool compressed : {false, true}) {
+        CAPTURE(compressed);
+        Scope scope;
+        TestImage image = BuildImage(MixedEntries(), compressed);
+        UseImage(image);
+        CHECK(memcmp(Updater.ArchiveDirectory, image.bytes.data(), 16) == 0);
+        const ArchiveEntry* first = reinterpret_cast<const ArchiveEntry*>(Updater.ArchiveDirectory + 16);
+        CHECK(std::string(first[2].name) == "x.exe");
+        CHECK(first[2].size == 5004);
+        uint32_t size = 0;
+        unsigned char* data = FindEntryData("update.ini", &size);
+        REQUIRE(data != nullptr);
+        CHECK(size == MixedEntries()[0].content.size());
+        CHECK(std::string(reinterpret_cast<char*>(data), size) == MixedEntries()[0].content);
+        CHECK(ArchiveDataIsOwned(data));
+        GlobalFree(data);
+        data = FindEntryData("Data1.Bin", &size);
+        CHECK(data == image.bytes.data() + image.dataOffsets[1]);
+        CHECK(size == 17);
+        CHECK(!ArchiveDataIsOwned(data));
+        ExpectBoxes({});
+    }
+}
+
+TEST_CASE("damaged images are refused by LoadArchive") {
+    Scope scope;
+    TestImage good = BuildImage(MixedEntries(), true);
+    TestImage plain = BuildImage(MixedEntries(), false);
+    uint32_t directoryOffset = static_cast<uint32_t>(good.dataOffsets.back() + 16);
+    struct Damage {
+        const char* what;
+        std::vector<unsigned char> image;
+    };
+    std::vector<Damage> cases;
+    cases.push_back({"empty", {}});
+    cases.push_back({"15 bytes", std::vector<unsigned char>(good.bytes.begin(), good.bytes.begin() + 15)});
+    std::vector<unsigned char> bytes = good.bytes;
+    Put32(bytes, 8, static_cast<uint32_t>(bytes.size() + 1));
+    cases.push_back({"directory past the end", bytes});
+    bytes = good.bytes;
+    Put32(bytes, 8, 0xFFFFFFF0u);
+    cases.push_back({"directory offset near 4 GiB", bytes});
+    bytes = plain.bytes;
+    Put32(bytes, 12, 0x0EA0EA10u); // times 280 passes 2^32
+    cases.push_back({"count whose product overflows", bytes});
+    bytes = plain.bytes;
+    Put32(bytes, 12, 5);
+    cases.push_back({"plain directory running past the image", bytes});
+    bytes = good.bytes;
+    Put32(bytes, 12, 3);
+    cases.push_back({"compressed directory longer than the count", bytes});
+    bytes = good.bytes;
+    Put32(bytes, 12, 5);
+    cases.push_back({"compressed directory shorter than the count", bytes});
+    bytes = std::vector<unsigned char>(good.bytes.begin(), good.bytes.end() - 1);
+    cases.push_back({"compressed directory cut short", bytes});
+    std::vector<TestEntry> entries = MixedEntries();
+    entries[1].name = std::string(300, 'N');
+    cases.push_back({"name without NUL in its 260 bytes (plain)", BuildImage(entries, false).bytes});
+    cases.push_back({"name without NUL in its 260 bytes (compressed)", BuildImage(entries, true).bytes});
+    (void)directoryOffset;
+    for (const Damage& damage : cases) {
+        CAPTURE(damage.what);
+        // An exact-size copy, so that the sanitizer sees any read past the image.
+        std::vector<unsigned char> copy(damage.image);
+        unsigned char* data = copy.empty() ? nullptr : copy.data();
+        ArchiveSource source = {data ? data : reinterpret_cast<const unsigned char*>(""),
+                                static_cast<uint32_t>(copy.size()), nullptr};
+        CHECK(LoadArchive(source) == nullptr);
+    }
+    ExpectBoxes({});
+}
+
+TEST_CASE("the memory source ignores the magic; the file source requires it") {
+    Scope scope;
+    TestImage image = BuildImage(MixedEntries(), true);
+    std::vector<unsigned char> wrong = image.bytes;
+    wrong[0] = 'X';
+    ArchiveSource memory = {wrong.data(), static_cast<uint32_t>(wrong.size()), nullptr};
+    unsigned char* block = LoadArchive(memory);
+    CHECK(block != nullptr);
+    if (block) GlobalFree(block);
+
+    std::string good = PathIn(scope.folder, "good.kt2");
+    WriteTestFile(good, std::string(image.bytes.begin(), image.bytes.end()));
+    ArchiveSource file = {nullptr, 0, good.c_str()};
+    block = LoadArchive(file);
+    REQUIRE(block != nullptr);
+    Updater.ArchiveDirectory = block;
+    CHECK(memcmp(block, image.bytes.data(), 16) == 0);
+    CHECK(std::string(reinterpret_cast<ArchiveEntry*>(block + 16)[3].name) == MixedEntries()[3].name);
+
+    TestImage plainImage = BuildImage(MixedEntries(), false);
+    std::string plain = PathIn(scope.folder, "plain.kt2");
+    WriteTestFile(plain, std::string(plainImage.bytes.begin(), plainImage.bytes.end()));
+    ArchiveSource plainFile = {nullptr, 0, plain.c_str()};
+    block = LoadArchive(plainFile);
+    CHECK(block != nullptr);
+    if (block) GlobalFree(block);
+
+    struct Refused {
+        const char* what;
+        std::string content;
+    };
+    std::string truncated(plainImage.bytes.begin(), plainImage.bytes.end() - 1);
+    const Refused refused[] = {
+        {"wrong magic", std::string(wrong.begin(), wrong.end())},
+        {"shorter than a header", "KT2"},
+        {"plain directory cut short", truncated},
+    };
+    for (const Refused& r : refused) {
+        CAPTURE(r.what);
+        std::string path = PathIn(scope.folder, "bad.kt2");
+        WriteTestFile(path, r.content);
+        ArchiveSource bad = {nullptr, 0, path.c_str()};
+        CHECK(LoadArchive(bad) == nullptr);
+    }
+    std::string missing = PathIn(scope.folder, "missing.kt2");
+    ArchiveSource none = {nullptr, 0, missing.c_str()};
+    CHECK(LoadArchive(none) == nullptr);
+    ExpectBoxes({});
+}
+
+TEST_CASE("lookup ignores letter case, takes the first of duplicates and walks padded stored sizes") {
+    Scope scope;
+    std::vector<TestEntry> entries(7);
+    const char* names[] = {"zero", "one", "X.exe", "sixteen", "X.EXE", "seventeen", "last"};
+    const size_t sizes[] = {0, 1, 3, 16, 4, 17, 2};
+    for (size_t i = 0; i < entries.size(); ++i) {
+        entries[i].name = names[i];
+        entries[i].content = std::string(sizes[i], static_cast<char>('a' + i));
+    }
+    TestImage image = BuildImage(entries, true);
+    UseImage(image);
+    // 0 bytes take no room; 1 and 16 take 16; 17 takes 32.
+    const uint32_t expected[] = {16, 16, 32, 48, 64, 80, 112};
+    for (size_t i = 0; i < entries.size(); ++i)
+        CHECK(image.dataOffsets[i] == expected[i]);
+    struct Lookup {
+        const char* name;
+        size_t index;
+    };
+    const Lookup lookups[] = {{"ZERO", 0},  {"One", 1},     {"x.EXE", 2},     {"X.exe", 2},
+                              {"x.exe", 2}, {"SIXTEEN", 3}, {"SevenTeen", 5}, {"last", 6}};
+    for (const Lookup& lookup : lookups) {
+        CAPTURE(lookup.name);
+        uint32_t size = 99;
+        unsigned char* data = FindEntryData(lookup.name, &size);
+        CHECK(data == image.bytes.data() + expected[lookup.index]);
+        CHECK(size == sizes[lookup.index]);
+    }
+    const char* absent[] = {"", "zer", "zero ", "lastx", "X.EX"};
+    for (const char* name : absent) {
+        CAPTURE(name);
+        ExpectBoxes({});
+        CHECK(FindEntryData(name, nullptr) == nullptr);
+        ExpectBoxes({NotFound});
+    }
+}
+
+TEST_CASE("an archive without entries loads and finds nothing") {
+    Scope scope;
+    for (bool compressed : {false, true}) {
+        TestImage image = BuildImage({}, compressed);
+        UseImage(image);
+        CHECK(FindEntryData("UPDATE.INI", nullptr) == nullptr);
+        CHECK(ExtractEntry(PathIn(scope.folder, "UPDATE.INI").c_str(), "UPDATE.INI", 0) == 0);
+        ExpectBoxes({NotFound, NotFound});
+        GlobalFree(Updater.ArchiveDirectory);
+        Updater.ArchiveDirectory = nullptr;
+    }
+}
+
+TEST_CASE("entries whose content cannot be had fail where used, and nothing partial is written") {
+    struct Damage {
+        const char* what;
+        size_t entry; // index into MixedEntries
+        int64_t storedSize;
+        int64_t size;
+        bool cutImage; // the data area ends before the entry's data
+    };
+    const Damage damages[] = {
+        {"compressed stream whose stored size runs past the directory", 2, 0x7FFFFFFF, -1, false},
+        {"compressed stream cut short by its stored size", 2, 8, -1, false},
+        {"compressed stream that decodes to more than its size", 2, -1, 5003, false},
+        {"compressed stream that decodes to less than its size", 2, -1, 5005, false},
+        {"stored entry whose size runs past the directory", 3, -1, 5000, false},
+        {"stored entry after an absurd stored size", 3, -1, -1, true},
+    };
+    for (const Damage& damage : damages) {
+        CAPTURE(damage.what);
+        Scope scope;
+        std::vector<TestEntry> entries = MixedEntries();
+        entries[damage.entry].storedSizeOverride = damage.storedSize;
+        entries[damage.entry].sizeOverride = damage.size;
+        if (damage.cutImage) entries[2].storedSizeOverride = 0xFFFFFFF0;
+        TestImage image = BuildImage(entries, true);
+        UseImage(image);
+        const char* name = entries[damage.entry].name.c_str();
+        CHECK(FindEntryData(name, nullptr) == nullptr);
+        ExpectBoxes({NotFound});
+        std::string fresh = PathIn(scope.folder, "fresh.bin");
+        CHECK(ExtractEntry(fresh.c_str(), name, 0) == 0);
+        CHECK(ReadTestFile(fresh) == "<missing>");
+        std::string existing = PathIn(scope.folder, "existing.bin");
+        WriteTestFile(existing, "old content");
+        CHECK(ExtractEntry(existing.c_str(), name, 0) == 0);
+        CHECK(ReadTestFile(existing) == "old content");
+        ExpectBoxes({NotFound, NotFound});
+        // The sound entries around it still come out.
+        CHECK(ExtractEntry(fresh.c_str(), "UPDATE.INI", 0) == 1);
+        CHECK(ReadTestFile(fresh) == entries[0].content);
+    }
+}
+
+TEST_CASE("ExtractEntry writes the content stamped with the entry's time") {
+    Scope scope;
+    std::vector<TestEntry> entries = MixedEntries();
+    const uint64_t packed = 132000000000000000ull; // 2019
+    for (TestEntry& e : entries)
+        e.time = packed;
+    TestImage image = BuildImage(entries, true);
+    UseImage(image);
+    for (const TestEntry& e : entries) {
+        CAPTURE(e.name);
+        std::string target = PathIn(scope.folder, e.name.c_str());
+        CHECK(ExtractEntry(target.c_str(), e.name.c_str(), 0) == 1);
+        // Times first: reading the content may move the access time.
+        TestFileTimes times = GetTestFileTimes(target);
+        CHECK(times.write == packed);
+        CHECK(times.access == packed);
+#ifdef _WIN32
+        CHECK(times.creation == packed);
+#endif
+        CHECK(ReadTestFile(target) == e.content);
+    }
+    // Only the written files are left: no temporary file stays behind.
+    CHECK(ReadTestFile(PathIn(scope.folder, "x.exe")).size() == 5004);
+    ExpectBoxes({});
+}
+
+TEST_CASE("ExtractEntry's overwrite policy: time comparison, read-only targets, folders") {
+    const uint64_t packed = 131000000000000000ull;
+    struct Policy {
+        const char* what;
+        int checkTime;
+        int64_t existingOffset; // existing file's time relative to the entry's
+        bool readOnly;
+        bool replaced;
+    };
+    const Policy policies[] = {
+        {"later by one unit is kept", 1, 1, false, false},
+        {"much later is kept", 1, 10000000000ll, false, false},
+        {"equal is replaced", 1, 0, false, true},
+        {"earlier by one unit is replaced", 1, -1, false, true},
+        {"later but checkTime 0 is replaced", 0, 1, false, true},
+        {"read-only is replaced", 0, 0, true, true},
+        {"read-only and later is kept but loses read-only", 1, 1, true, false},
+        {"read-only and earlier is replaced", 1, -5, true, true},
+    };
+    for (const Policy& p : policies) {
+        CAPTURE(p.what);
+        Scope scope;
+        std::vector<TestEntry> entries(1);
+        entries[0].name = "GAME.EXE";
+        entries[0].content = "new content";
+        entries[0].compress = true;
+        entries[0].time = packed;
+        TestImage image = BuildImage(entries, true);
+        UseImage(image);
+        std::string target = PathIn(scope.folder, "GAME.EXE");
+        WriteTestFile(target, "old");
+        SetTestFileTime(target, static_cast<uint64_t>(static_cast<int64_t>(packed) + p.existingOffset));
+        if (p.readOnly) REQUIRE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
+        CHECK(ExtractEntry(target.c_str(), "game.exe", p.checkTime) == 1);
+        CHECK(ReadTestFile(target) == (p.replaced ? "new content" : "old"));
+        CHECK((GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY) == 0);
+        uint64_t written = GetTestFileTimes(target).write;
+        CHECK(written ==
+              (p.replaced ? packed : static_cast<uint64_t>(static_cast<int64_t>(packed) + p.existingOffset)));
+        ExpectBoxes({});
+    }
+    SUBCASE("a folder target is left alone without a message") {
+        Scope scope;
+        std::vector<TestEntry> entries(1);
+        entries[0].name = "DATA";
+        entries[0].content = "x";
+        UseImage(BuildImage(entries, false));
+        std::string target = PathIn(scope.folder, "DATA");
+        REQUIRE(CreateDirectoryA(target.c_str(), nullptr));
+        for (int checkTime : {0, 1})
+            CHECK(ExtractEntry(target.c_str(), "DATA", checkTime) == 0);
+        CHECK((GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0);
+        ExpectBoxes({});
+    }
+}
+
+TEST_CASE("the free-space check compares the entry's size with the drive's free bytes") {
+    Scope scope;
+    std::vector<TestEntry> entries(1);
+    entries[0].name = "BIG.DAT";
+    entries[0].content = std::string(4096, 'b');
+    entries[0].compress = true;
+    TestImage image = BuildImage(entries, true);
+    UseImage(image);
+    std::string target = PathIn(scope.folder, "BIG.DAT");
+#ifndef _WIN32
+    Standin::SetFreeSpace(TestDriveLetter, 4096);
+    CHECK(ExtractEntry(target.c_str(), "BIG.DAT", 0) == 1);
+    ExpectBoxes({});
+    CHECK(DeleteFileA(target.c_str()));
+    Standin::SetFreeSpace(TestDriveLetter, 4095);
+    CHECK(ExtractEntry(target.c_str(), "BIG.DAT", 0) == 0);
+    ExpectBoxes({"ディスク容量が足りません。T: ドライブに 1 バイトの空き容量が必要です"});
+    CHECK(ReadTestFile(target) == "<missing>");
+    Standin::SetFreeSpace(TestDriveLetter, 0);
+    Standin::SetExtendedFreeSpaceQuery(false);
+    ForgetExtendedFreeSpaceQuery();
+    CHECK(ExtractEntry(target.c_str(), "BIG.DAT", 0) == 0);
+    ExpectBoxes({"ディスク容量が足りません。T: ドライブに 4096 バイトの空き容量が必要です"});
+    // A target without a drive letter cannot be queried: the write decides.
+    std::string hostTarget = std::string(scope.folder.host) + "/host.dat";
+    CHECK(ExtractEntry(hostTarget.c_str(), "BIG.DAT", 0) == 1);
+    CHECK(ReadTestFile(hostTarget) == entries[0].content);
+    ExpectBoxes({});
+#else
+    // The real drive of the temporary folder: its free space cannot be scripted, only checked.
+    ULARGE_INTEGER freeBytes, total;
+    char drive[3] = {target[0], ':', 0};
+    REQUIRE(QueryDiskSpace(drive, &freeBytes, &total, nullptr));
+    CHECK(freeBytes.QuadPart >= 4096);
+    CHECK(ExtractEntry(target.c_str(), "BIG.DAT", 0) == 1);
+    CHECK(ReadTestFile(target) == entries[0].content);
+#endif
+}
+
+TEST_CASE("QueryDiskSpace uses the extended query, or clusters when it cannot be found") {
+    Scope scope;
+    char drive[3] = {scope.folder.path[0], ':', 0};
+    ULARGE_INTEGER freeBytes, total, totalFree;
+#ifndef _WIN32
+    Standin::SetFreeSpace(TestDriveLetter, 5000000000ull);
+    CHECK(QueryDiskSpace(drive, &freeBytes, &total, &totalFree));
+    CHECK(freeBytes.QuadPart == 5000000000ull);
+    CHECK(totalFree.QuadPart == 5000000000ull);
+    // The kept address is used even after the query disappears; a fresh process would fall back.
+    Standin::SetExtendedFreeSpaceQuery(false);
+    CHECK(QueryDiskSpace(drive, &freeBytes, &total, nullptr));
+    CHECK(freeBytes.QuadPart == 5000000000ull);
+    ForgetExtendedFreeSpaceQuery();
+    Standin::SetFreeSpace(TestDriveLetter, 5000000000ull + 300);
+    CHECK(QueryDiskSpace(drive, &freeBytes, &total, &totalFree));
+    CHECK(freeBytes.QuadPart == (5000000000ull + 300) / 512 * 512); // free clusters of 512 bytes
+    CHECK(totalFree.QuadPart == freeBytes.QuadPart);
+    freeBytes.QuadPart = 7;
+    CHECK(QueryDiskSpace("Q:", &freeBytes, &total, nullptr) == 0);
+    CHECK(freeBytes.QuadPart == 7);
+#else
+    CHECK(QueryDiskSpace(drive, &freeBytes, &total, &totalFree));
+    CHECK(freeBytes.QuadPart <= total.QuadPart);
+    CHECK(total.QuadPart > 0);
+#endif
+}
+
+TEST_CASE("ReadWholeFile and WriteWholeFile") {
+    Scope scope;
+    std::string path = PathIn(scope.folder, "whole.bin");
+    std::string content(70000, '\0');
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 31);
+    CHECK(WriteWholeFile(path.c_str(), content.data(), static_cast<uint32_t>(content.size()), nullptr) == 1);
+    uint32_t size = 0;
+    unsigned char* data = ReadWholeFile(path.c_str(), &size);
+    REQUIRE(data != nullptr);
+    CHECK(size == content.size());
+    CHECK(std::string(reinterpret_cast<char*>(data), size) == content);
+    GlobalFree(data);
+
+    // Replacing leaves exactly the new content, and no temporary file beside it.
+    CHECK(WriteWholeFile(path.c_str(), "ab", 2, nullptr) == 1);
+    CHECK(ReadTestFile(path) == "ab");
+    std::string empty = PathIn(scope.folder, "empty.bin");
+    CHECK(WriteWholeFile(empty.c_str(), "", 0, nullptr) == 1);
+    data = ReadWholeFile(empty.c_str(), &size);
+    REQUIRE(data != nullptr);
+    CHECK(size == 0);
+    GlobalFree(data);
+    CHECK(ReadWholeFile(PathIn(scope.folder, "absent.bin").c_str(), nullptr) == nullptr);
+
+    SUBCASE("a read-only target is refused and a failed replacement removes the temporary file") {
+        std::string locked = PathIn(scope.folder, "locked.bin");
+        WriteTestFile(locked, "keep me");
+        REQUIRE(SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY));
+        FILETIME t = MakeTime(130000000000000000ull);
+        CHECK(WriteWholeFile(locked.c_str(), "lost", 4, &t) == 0);
+        SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
+        CHECK(ReadTestFile(locked) == "keep me");
+        // A folder cannot be replaced by a file: the move fails after the temporary file was written.
+        std::string folder = PathIn(scope.folder, "folder");
+        REQUIRE(CreateDirectoryA(folder.c_str(), nullptr));
+        CHECK(WriteWholeFile(folder.c_str(), "lost", 4, &t) == 0);
+        CHECK((GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0);
+#ifndef _WIN32
+        // Only the files the test made remain.
+        int count = 0;
+        DIR* listing = opendir(scope.folder.host);
+        while (struct dirent* entry = readdir(listing))
+            count += entry->d_name[0] != '.';
+        closedir(listing);
+        CHECK(count == 4); // whole.bin, empty.bin, locked.bin, folder
+#else
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(PathIn(scope.folder, "*.TMP").c_str(), &found);
+        CHECK(search == INVALID_HANDLE_VALUE);
+        if (search != INVALID_HANDLE_VALUE) FindClose(search);
+#endif
+    }
+    SUBCASE("a folder that does not exist fails without creating anything") {
+        CHECK(WriteWholeFile(PathIn(scope.folder, "no\\such.bin").c_str(), "x", 1, nullptr) == 0);
+    }
+    SUBCASE("a folder whose double-byte name has a trail byte equal to the separator") {
+        if (!DoubleByteNamesWork()) return;
+        std::string folder = PathIn(scope.folder, "\x95\x5C");
+        REQUIRE(CreateDirectoryA(folder.c_str(), nullptr));
+        std::string inside = folder + "\\f.txt";
+        CHECK(WriteWholeFile(inside.c_str(), "dbcs", 4, nullptr) == 1);
+        CHECK(ReadTestFile(inside) == "dbcs");
+    }
+#ifndef _WIN32
+    SUBCASE("a file of 4 GiB or more is refused rather than read short") {
+        std::string huge = std::string(scope.folder.host) + "/huge.bin";
+        FILE* f = fopen(huge.c_str(), "wb");
+        REQUIRE(f != nullptr);
+        int truncated = ftruncate(fileno(f), static_cast<off_t>(0x100000010ll));
+        fclose(f);
+        if (truncated == 0) CHECK(ReadWholeFile(huge.c_str(), &size) == nullptr);
+    }
+#endif
+}
