@@ -36,6 +36,12 @@ uint32_t DirectoryBytes(uint32_t entryCount, int* ok) {
     return *ok ? static_cast<uint32_t>(bytes) : 0;
 }
 
+// The most a stream of this many bytes can decode to: the longest match, 282 bytes, costs two data bytes.
+// Lets a damaged size be refused before it is allocated.
+uint64_t MostDecodedFrom(uint32_t streamLength) {
+    return uint64_t(streamLength) * 141;
+}
+
 // Every record's name must end inside its 260 bytes, or lookups would read past it.
 int NamesAreTerminated(const unsigned char* records, uint32_t entryCount) {
     for (uint32_t i = 0; i < entryCount; ++i) {
@@ -52,7 +58,9 @@ unsigned char* LoadFromMemory(const unsigned char* image, uint32_t imageSize) {
     uint32_t directoryBytes = DirectoryBytes(header.entryCount, &ok);
     if (!ok || header.directoryOffset > imageSize) return nullptr;
     uint32_t available = imageSize - header.directoryOffset;
-    if (!(header.flags & ArchiveDirectoryCompressed) && directoryBytes > available) return nullptr;
+    if (directoryBytes >
+        ((header.flags & ArchiveDirectoryCompressed) ? MostDecodedFrom(available) : available))
+        return nullptr;
     unsigned char* block =
         static_cast<unsigned char*>(GlobalAlloc(GMEM_FIXED, ArchiveHeaderSize + directoryBytes));
     if (!block) return nullptr;
@@ -90,7 +98,10 @@ unsigned char* LoadFromOpenFile(HANDLE file) {
         return nullptr;
     int ok;
     uint32_t directoryBytes = DirectoryBytes(header.entryCount, &ok);
-    if (!ok) return nullptr;
+    uint32_t available = fileSize - header.directoryOffset;
+    if (!ok || directoryBytes >
+                   ((header.flags & ArchiveDirectoryCompressed) ? MostDecodedFrom(available) : available))
+        return nullptr;
     unsigned char* block =
         static_cast<unsigned char*>(GlobalAlloc(GMEM_FIXED, ArchiveHeaderSize + directoryBytes));
     if (!block) return nullptr;
@@ -149,7 +160,8 @@ unsigned char* EntryContent(const ArchiveEntry* entry, uint64_t dataOffset, int*
         header.directoryOffset < Updater.ArchiveImageSize ? header.directoryOffset : Updater.ArchiveImageSize;
     int compressed = (entry->flags & ArchiveEntryCompressed) != 0;
     uint64_t extent = compressed ? entry->storedSize : entry->size;
-    if (!image || dataOffset + extent > dataEnd) {
+    if (!image || dataOffset + extent > dataEnd ||
+        (compressed && entry->size > MostDecodedFrom(entry->storedSize))) {
         ShowError(NotFoundMessage);
         return nullptr;
     }

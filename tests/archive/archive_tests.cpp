@@ -119,6 +119,9 @@ TEST_CASE("damaged images are refused by LoadArchive") {
     bytes = good.bytes;
     Put32(bytes, 12, 5);
     cases.push_back({"compressed directory shorter than the count", bytes});
+    bytes = good.bytes;
+    Put32(bytes, 12, 10000000); // 2.8 GB from a stream of a few hundred bytes: refused before allocating
+    cases.push_back({"compressed directory claiming more than its stream can hold", bytes});
     bytes = std::vector<unsigned char>(good.bytes.begin(), good.bytes.end() - 1);
     cases.push_back({"compressed directory cut short", bytes});
     std::vector<TestEntry> entries = MixedEntries();
@@ -252,6 +255,7 @@ TEST_CASE("entries whose content cannot be had fail where used, and nothing part
         {"compressed stream that decodes to more than its size", 2, -1, 5003, false},
         {"compressed stream that decodes to less than its size", 2, -1, 5005, false},
         {"stored entry whose size runs past the directory", 3, -1, 5000, false},
+        {"compressed entry claiming more than its stream can hold", 2, -1, 0xFFFFFFF0, false},
         {"stored entry after an absurd stored size", 3, -1, -1, true},
     };
     for (const Damage& damage : damages) {
