@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -283,20 +284,36 @@ DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
     return static_cast<DWORD>(size);
 }
 
+// The host keeps no settable creation time: SetFileTime stores it in this extended attribute, and a file
+// without one reports its inode change time as before.
+static const char CreationTimeAttribute[] = "user.standin.creation";
+
 BOOL GetFileTime(HANDLE handle, LPFILETIME creation, LPFILETIME lastAccess, LPFILETIME lastWrite) {
     OpenFile* file = FileOf(handle);
     struct stat info;
     if (!file || fstat(file->descriptor, &info) != 0) return Fail(6);
-    if (creation) *creation = ToFileTime(info.st_ctim);
+    if (creation) {
+        uint64_t units;
+        if (fgetxattr(file->descriptor, CreationTimeAttribute, &units, sizeof units) == sizeof units) {
+            creation->dwLowDateTime = static_cast<DWORD>(units);
+            creation->dwHighDateTime = static_cast<DWORD>(units >> 32);
+        } else {
+            *creation = ToFileTime(info.st_ctim);
+        }
+    }
     if (lastAccess) *lastAccess = ToFileTime(info.st_atim);
     if (lastWrite) *lastWrite = ToFileTime(info.st_mtim);
     return TRUE;
 }
 
-BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* lastAccess, const FILETIME* lastWrite) {
-    // The host keeps no creation time; the other two are set.
+BOOL SetFileTime(HANDLE handle, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite) {
     OpenFile* file = FileOf(handle);
     if (!file) return Fail(6);
+    if (creation) {
+        // Best effort: a file system without user attributes keeps reporting the change time.
+        uint64_t units = (static_cast<uint64_t>(creation->dwHighDateTime) << 32) | creation->dwLowDateTime;
+        fsetxattr(file->descriptor, CreationTimeAttribute, &units, sizeof units, 0);
+    }
     struct timespec times[2];
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_nsec = UTIME_OMIT;
