@@ -6,12 +6,17 @@
 #   setup.ini      installed as C:\game\SETUP.INI (default common/setup.ini; "no-setup-ini" leaves it out)
 #   install/L/     copied onto drive L (C is the prefix's drive_c; other letters get their own folder)
 #   cdrom/L/       the same, for a drive that Wine reports as a CD-ROM drive
-#   drives         lines "L: cdrom|hd|small SIZE" (small: a tmpfs of SIZE, skipped when mounting is refused)
+#   drives         lines "L: cdrom|hd|small SIZE" (small: a tmpfs of SIZE, skipped when mounting is refused);
+#                  "L:\FOLDER small SIZE" mounts such a tmpfs at a folder of a drive (a small volume inside a
+#                  large drive: the drive's free space says nothing about it)
+#   prepare        lines "time PATH WHEN", "readonly PATH", "folder PATH", "file PATH SIZE", applied after the
+#                  files are laid out and before the archive is packed (PATH: a drive path or update/NAME)
 #   update-remove  names of files of common/update/ to leave out of the archive
 #   archive-patch  lines "OFFSET HEXBYTES" written over the packed archive (damaged archives)
 #   no-archive     the updater without any "UPDATE" resource
 #   script         the driver's steps (tests/e2e/driver)
-#   expect-files   lines "exists|absent PATH" and "same PATH STAGED" checked after the driver
+#   expect-files   lines checked after the driver: "exists|absent|folder|readonly|writable|updated|unchanged|
+#                  kept PATH", "same PATH STAGED", "time PATH WHEN", "time-of PATH STAGED", "files FOLDER NAME..."
 # Files named *.ini or *.txt are written in UTF-8 and converted to code page 932 with CRLF line ends.
 # Usage: run-scenario.sh SCENARIO_DIR WORK_DIR TEMPLATE_PREFIX WINDOWS_BIN_DIR UPDPACK
 # Exit status: 0 pass, 1 fail, 77 skipped (the machine cannot provide what the scenario needs).
@@ -104,6 +109,20 @@ drive_folder() { # the Unix folder behind a drive letter of the prefix
     if [ "$letter" = c ]; then echo "$prefix/drive_c"; else echo "$work/drives/$letter"; fi
 }
 
+unix_path() { # C:\game\a.dat -> the Unix path in this prefix; update/x -> the work folder's file
+    local path=$1 letter rest
+    case "$path" in
+    [A-Za-z]:*) ;;
+    *)
+        echo "$work/$path"
+        return
+        ;;
+    esac
+    letter=${path%%:*}
+    rest=$(echo "${path#?:}" | tr '\\' '/')
+    echo "$(drive_folder "$letter")$rest"
+}
+
 # Drives: other letters get a folder of their own; CD-ROM types go into the registry before Wine starts,
 # because Wine's mount manager reads them once.
 declare -A drive_type
@@ -115,6 +134,19 @@ done
 if [ -f "$scenario/drives" ]; then
     while read -r letter type size; do
         [ -z "$letter" ] || [ "${letter#\#}" != "$letter" ] && continue
+        case "$letter" in
+        ?:\\*) # a small volume mounted at a folder of a drive
+            [ "$type" = small ] || fail "only a small volume can be mounted at a folder: $letter"
+            folder=$(unix_path "$letter")
+            mkdir -p "$folder"
+            mount -t tmpfs -o "size=$size" tmpfs "$folder" 2>/dev/null || {
+                echo "e2e.$name: skipped: cannot mount a small file system here" >&2
+                exit 77
+            }
+            mounted="$folder $mounted"
+            continue
+            ;;
+        esac
         letter=$(echo "${letter%:}" | tr 'A-Z' 'a-z')
         drive_type[$letter]=$type
         if [ "$type" = small ]; then
@@ -149,6 +181,27 @@ if [ ! -e "$scenario/no-setup-ini" ]; then
     stage "$work/setup" "$prefix/drive_c/game"
 fi
 
+# Times, attributes, folders and sized files that the scenario needs beyond copied files: old or future
+# times to compare with the archive's, read-only files, folders in the place of files.
+prepare() {
+    [ -f "$scenario/prepare" ] || return 0
+    local verb path rest target
+    while read -r verb path rest; do
+        [ -z "$verb" ] || [ "${verb#\#}" != "$verb" ] && continue
+        target=$(unix_path "$path")
+        case "$verb" in
+        time) touch -d "$rest" "$target" || fail "cannot set the time of $path" ;;
+        readonly) chmod a-w "$target" || fail "cannot make $path read-only" ;;
+        folder) mkdir -p "$target" || fail "cannot create the folder $path" ;;
+        file)
+            mkdir -p "$(dirname "$target")"
+            yes "$path" | head -c "$rest" >"$target" || fail "cannot write $path"
+            ;;
+        *) fail "unknown step $verb in prepare" ;;
+        esac
+    done <"$scenario/prepare"
+}
+
 # The archive and the scenario's own updater.
 installer_dir=$prefix/drive_c/updater
 mkdir -p "$installer_dir"
@@ -161,6 +214,7 @@ else
     if [ -f "$scenario/update-remove" ]; then
         while read -r file; do [ -n "$file" ] && rm -f "$work/update/$file"; done <"$scenario/update-remove"
     fi
+    prepare
     "$updpack" create "$work/update.kt2" "$work/update" >"$work/updpack.log" 2>&1 ||
         fail "updpack failed: $(cat "$work/updpack.log")"
     if [ -f "$scenario/archive-patch" ]; then
@@ -184,22 +238,38 @@ registry=$common/registry
 } >"$work/registry.reg"
 "$scripts/wine-run.sh" "$prefix" regedit /S "Z:$work/registry.reg" >"$work/regedit.log" 2>&1 || fail "regedit failed: $(cat "$work/regedit.log")"
 
+# What "unchanged" compares with: size, time, mode and content of each such file before the run.
+fingerprint() { # unchanged: content, time and mode; kept: the content alone
+    [ -f "$2" ] || {
+        echo "no file"
+        return
+    }
+    if [ "$1" = unchanged ]; then
+        echo "$(stat -c '%s bytes, time %Y, mode %a' "$2"), content $(sha1sum <"$2" | cut -c1-12)"
+    else
+        echo "$(stat -c '%s bytes' "$2"), content $(sha1sum <"$2" | cut -c1-12)"
+    fi
+}
+declare -A before
+if [ -f "$scenario/expect-files" ]; then
+    while read -r check path other; do
+        case "$check" in unchanged | kept) before[$check $path]=$(fingerprint "$check" "$(unix_path "$path")") ;; esac
+    done <"$scenario/expect-files"
+fi
+
 # The scenario.
+started=$(date +%s)
 "$scripts/wine-run.sh" "$prefix" "$bin/e2e_driver.exe" "Z:$scenario/script" 'C:\updater\update.exe' \
     "Z:$bin/e2e_game.exe" 2>"$work/driver.stderr"
 status=$?
+ended=$(date +%s)
 [ $status -eq 0 ] || {
     grep -v '^fixme\|^err:' "$work/driver.stderr" | head -20 >&2
     fail "the driver reported a failure (status $status); files are kept in $work"
 }
 
 # The disk afterwards.
-unix_path() { # C:\game\a.dat -> the Unix path in this prefix
-    local path=$1 letter rest
-    letter=${path%%:*}
-    rest=$(echo "${path#?:}" | tr '\\' '/')
-    echo "$(drive_folder "$letter")$rest"
-}
+mtime() { stat -c %Y "$1" 2>/dev/null; }
 if [ -f "$scenario/expect-files" ]; then
     while read -r check path other; do
         [ -z "$check" ] || [ "${check#\#}" != "$check" ] && continue
@@ -208,6 +278,33 @@ if [ -f "$scenario/expect-files" ]; then
         exists) [ -f "$target" ] || fail "expected file $path is missing" ;;
         absent) [ ! -e "$target" ] || fail "file $path should not exist" ;;
         same) cmp -s "$target" "$work/$other" || fail "file $path differs from $other" ;;
+        folder) [ -d "$target" ] || fail "expected folder $path is missing" ;;
+        # Read-only under Wine is a file without any write permission bit.
+        readonly) [ -f "$target" ] && [ -z "$(find "$target" -perm /222)" ] || fail "file $path is not read-only" ;;
+        writable) [ -f "$target" ] && [ -n "$(find "$target" -perm /200)" ] || fail "file $path is read-only" ;;
+        time)
+            [ "$(mtime "$target")" = "$(date -d "$other" +%s)" ] ||
+                fail "file $path has the time $(date -u -d "@$(mtime "$target")" '+%F %T UTC'), expected $other"
+            ;;
+        time-of)
+            [ "$(mtime "$target")" = "$(mtime "$work/$other")" ] ||
+                fail "file $path has the time $(mtime "$target"), not the time $(mtime "$work/$other") of $other"
+            ;;
+        updated) # written by this run with the time of the update
+            when=$(mtime "$target")
+            [ -n "$when" ] && [ "$when" -ge $((started - 1)) ] && [ "$when" -le $((ended + 1)) ] ||
+                fail "file $path does not carry the time of the run ($started..$ended): ${when:-missing}"
+            ;;
+        unchanged | kept)
+            after=$(fingerprint "$check" "$target")
+            [ "$after" = "${before[$check $path]}" ] ||
+                fail "file $path changed: before ${before[$check $path]}; after $after"
+            ;;
+        files) # exactly these names in the folder: nothing else written, no temporary file left behind
+            found=$(cd "$target" && LC_ALL=C ls -A | tr '\n' ' ' | sed 's/ $//')
+            wanted=$(echo "$other" | tr ' ' '\n' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
+            [ "$found" = "$wanted" ] || fail "folder $path holds \"$found\", expected \"$wanted\""
+            ;;
         *) fail "unknown check $check in expect-files" ;;
         esac
         echo "file check: $check $path ${other:-}"

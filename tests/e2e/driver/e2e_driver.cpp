@@ -825,6 +825,85 @@ void DeleteOneFile(Step& step) {
         Failure("  cannot delete %s (error %lu)", Show(path).c_str(), GetLastError());
 }
 
+// Folders that a scenario makes or takes away between runs (a folder in a file's place, a sub-folder).
+void MakeFolder(Step& step) {
+    std::string path = step.Text("path");
+    step.CheckAllUsed();
+    if (!CreateDirectoryA(path.c_str(), nullptr))
+        Failure("  cannot create the folder %s (error %lu)", Show(path).c_str(), GetLastError());
+}
+
+void RemoveFolder(Step& step) {
+    std::string path = step.Text("path");
+    step.CheckAllUsed();
+    if (!RemoveDirectoryA(path.c_str()))
+        Failure("  cannot remove the folder %s (error %lu)", Show(path).c_str(), GetLastError());
+}
+
+// A file held open without sharing, as another program that uses it holds it: nobody can read, replace or
+// delete it until unlock-file or the end of the script.
+std::map<std::string, HANDLE> LockedFiles;
+
+void LockFile(Step& step) {
+    std::string path = step.Text("path");
+    step.CheckAllUsed();
+    if (LockedFiles.count(path)) ScriptError("the file is already locked");
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        Failure("  cannot open %s to lock it (error %lu)", Show(path).c_str(), GetLastError());
+    LockedFiles[path] = file;
+}
+
+void UnlockFile(Step& step) {
+    std::string path = step.Text("path");
+    step.CheckAllUsed();
+    auto found = LockedFiles.find(path);
+    if (found == LockedFiles.end()) ScriptError("the file is not locked");
+    CloseHandle(found->second);
+    LockedFiles.erase(found);
+}
+
+// A 32-bit value under the current user, such as the installed product's "InstMode", changed between runs.
+void SetRegistryNumber(Step& step) {
+    std::string key = step.Text("key");
+    std::string name = step.Text("name");
+    DWORD value = step.Number("dword", 0);
+    step.CheckAllUsed();
+    HKEY opened = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened,
+                        nullptr) != ERROR_SUCCESS)
+        Failure("  cannot open the key %s", Show(key).c_str());
+    LONG result = RegSetValueExA(opened, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                                 sizeof value);
+    RegCloseKey(opened);
+    if (result != ERROR_SUCCESS) Failure("  cannot set %s (error %ld)", Show(name).c_str(), result);
+}
+
+// What is on the disk at this moment of the run (the runner checks the end state; this step the states
+// in between, such as while a prompt is open): a file or folder exists or not, a file's size.
+void ExpectFile(Step& step) {
+    std::string path = step.Text("path");
+    std::string kind = step.Has("is") ? step.Raw("is") : "file";
+    bool checkSize = step.Has("size");
+    DWORD size = step.Number("size", 0);
+    step.CheckAllUsed();
+    if (kind != "file" && kind != "folder" && kind != "absent")
+        ScriptError("is= takes file, folder or absent");
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    std::string actual = attributes == INVALID_FILE_ATTRIBUTES          ? "absent"
+                         : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? "folder"
+                                                                        : "file";
+    if (actual != kind)
+        Failure("  %s:\n    expected %s\n    actual   %s", Show(path).c_str(), kind.c_str(), actual.c_str());
+    if (!checkSize) return;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        Failure("  cannot read the size of %s", Show(path).c_str());
+    if (data.nFileSizeHigh != 0 || data.nFileSizeLow != size)
+        Failure("  size of %s:\n    expected %lu\n    actual   %lu", Show(path).c_str(), size,
+                data.nFileSizeLow);
+}
+
 void Run(Step& step) {
     const std::string& v = step.verb;
     if (v == "start")
@@ -867,6 +946,18 @@ void Run(Step& step) {
         WriteFileOfSize(step);
     else if (v == "delete-file")
         DeleteOneFile(step);
+    else if (v == "make-folder")
+        MakeFolder(step);
+    else if (v == "remove-folder")
+        RemoveFolder(step);
+    else if (v == "lock-file")
+        LockFile(step);
+    else if (v == "unlock-file")
+        UnlockFile(step);
+    else if (v == "set-registry")
+        SetRegistryNumber(step);
+    else if (v == "expect-file")
+        ExpectFile(step);
     else if (v == "sleep") {
         if (step.words.size() != 1) ScriptError("sleep takes milliseconds");
         step.CheckAllUsed();
@@ -927,6 +1018,9 @@ int main(int argc, char** argv) {
         TerminateProcess(entry.second.process, 0); // games that the script left open
         WaitForSingleObject(entry.second.process, 5000);
     }
+    for (auto& entry : LockedFiles)
+        CloseHandle(entry.second);
+    LockedFiles.clear();
     std::string left;
     for (const std::string& name : TempFiles())
         if (!TempBefore.count(name)) left += " " + name;
