@@ -186,6 +186,16 @@ inline uint32_t FastBits(DecoderState& s, uint32_t count) {
 }
 
 inline uint32_t FastZeros(DecoderState& s, uint32_t limit) {
+    if (s.flagsLeft >= limit) {
+        // The whole code lies in this word: count its 0 bits at once (bits past the valid ones are 0, but a
+        // 1 found before limit is always a valid bit).
+        uint32_t zeros = s.flags ? static_cast<uint32_t>(__builtin_clz(s.flags)) : 32;
+        uint32_t used = zeros < limit ? zeros + 1 : limit;
+        if (zeros > limit) zeros = limit;
+        s.flags = used == 32 ? 0 : s.flags << used;
+        s.flagsLeft -= used;
+        return zeros;
+    }
     uint32_t zeros = 0;
     while (zeros < limit && !FastBit(s))
         ++zeros;
