@@ -6,7 +6,7 @@
 #   setup.ini      installed as C:\game\SETUP.INI (default common/setup.ini; "no-setup-ini" leaves it out)
 #   install/L/     copied onto drive L (C is the prefix's drive_c; other letters get their own folder)
 #   cdrom/L/       the same, for a drive that Wine reports as a CD-ROM drive
-#   drives         lines "L: cdrom|hd|small SIZE" (small: a tmpfs of SIZE, skipped when mounting is refused);
+#   drives         lines "L: cdrom|cdrom-empty|hd|small SIZE" (cdrom-empty: a CD-ROM drive without a disc; small: a tmpfs of SIZE, skipped when mounting is refused);
 #                  "L:\FOLDER small SIZE" mounts such a tmpfs at a folder of a drive (a small volume inside a
 #                  large drive: the drive's free space says nothing about it)
 #   prepare        lines "time PATH WHEN", "readonly PATH", "folder PATH", "file PATH SIZE", applied after the
@@ -162,9 +162,10 @@ if [ -f "$scenario/drives" ]; then
 fi
 for letter in "${!drive_type[@]}"; do
     folder=$(drive_folder "$letter")
-    mkdir -p "$folder"
+    # A CD-ROM drive without a disc: its root leads nowhere.
+    [ "${drive_type[$letter]}" = cdrom-empty ] && folder=$work/drives/no-disc-in-$letter || mkdir -p "$folder"
     [ "$letter" = c ] || ln -sfn "$folder" "$prefix/dosdevices/$letter:"
-    if [ "${drive_type[$letter]}" = cdrom ]; then
+    if [ "${drive_type[$letter]}" = cdrom ] || [ "${drive_type[$letter]}" = cdrom-empty ]; then
         printf '\n[Software\\\\Wine\\\\Drives] 1700000000\n"%s:"="cdrom"\n' "$letter" >>"$prefix/system.reg"
     fi
 done
