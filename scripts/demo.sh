@@ -1,16 +1,174 @@
-#!/bin/sh
-# The main job: builds the publisher's tool and packs the bundled example update folder, then lists and
-# verifies the archive.
-set -e
+#!/bin/bash
+# The main job, end to end: builds updpack and the Windows updater, packs the bundled example update
+# (examples/update: every write mode, an install-variant filter, an agreement and a CD-ROM copy), embeds it
+# into update.exe, installs an example game into a fresh Wine prefix (registry, SETUP.INI, files, a CD-ROM
+# drive holding disk 1), runs the updater headless through every page with the end-to-end driver, and shows
+# what changed on disk and the exit status. Run from anywhere, as root on Debian 12; everything it makes
+# lies under build/ (build/release, build/demo).
+set -eu
 cd "$(dirname "$0")/.."
+root=$(pwd)
 scripts/install-deps.sh
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build build/release -j"$(nproc)" --target updpack >build/release-build.log 2>&1 || { tail -n 60 build/release-build.log; exit 1; }
-tool=build/release/bin/updpack
-mkdir -p build/demo
-echo "== Packing examples/update"
-$tool create build/demo/update.kt2 examples/update
-echo "== Contents"
-$tool list build/demo/update.kt2
-echo "== Verifying"
-$tool test build/demo/update.kt2
+
+demo=$root/build/demo
+release=$root/build/release
+log=$demo/build.log
+mkdir -p "$demo"
+: >"$log"
+
+say() { printf '\n== %s\n' "$*"; }
+quietly() { # runs a build step, showing its log only when it fails
+    "$@" >>"$log" 2>&1 || {
+        tail -n 40 "$log"
+        echo "FAILED: $* (whole log: $log)"
+        exit 1
+    }
+}
+
+say "Building updpack (native) and update.exe with the end-to-end helpers (Windows, mingw-w64)"
+quietly cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DUPDATER_WINDOWS_BUILD=OFF
+quietly cmake --build "$release" -j2 --target updpack
+# The Windows programs: the updater, the driver that plays the user, and the tool that embeds an archive.
+quietly cmake -S . -B "$release/windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.toolchain.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON
+quietly cmake --build "$release/windows" -j2 --target update e2e_driver e2e_set_archive
+updpack=$release/bin/updpack
+bin=$release/windows/bin
+echo "   $updpack"
+echo "   $bin/update.exe ($(stat -c %s "$bin/update.exe") bytes, no archive yet)"
+
+say "Packing examples/update"
+sed -n '/^\[UPDATE\]/,$p' examples/update.ini.utf8 | sed 's/^/   /'
+rm -f "$demo/update.kt2"
+"$updpack" create "$demo/update.kt2" examples/update | sed 's/^/   /'
+"$updpack" list "$demo/update.kt2" | sed 's/^/   /'
+
+# ---- the example installation ---------------------------------------------------------------------------
+prefix=$demo/prefix
+export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+wine_run() { "$root/scripts/wine-run.sh" "$prefix" "$@"; }
+game=$prefix/drive_c/SampleGame
+cdrom=$demo/cdrom
+
+say "Preparing a fresh Wine prefix with the installed example game"
+wineserver -k >/dev/null 2>&1 || true
+rm -rf "$prefix" "$cdrom"
+"$root/scripts/wine-prefix.sh" "$prefix"
+# Drive D: is a CD-ROM drive holding disk 1 of the game; Wine reads the drive types once, at its start.
+mkdir -p "$cdrom/movie"
+printf 'SAMPLE GAME DISK 1\r\n' >"$cdrom/SAMPLE1.CHK"
+head -c 3000 /dev/zero | tr '\0' 'O' >"$cdrom/movie/opening.mpg"
+head -c 2000 /dev/zero | tr '\0' 'E' >"$cdrom/movie/ending.mpg"
+ln -sfn "$cdrom" "$prefix/dosdevices/d:"
+printf '\n[Software\\\\Wine\\\\Drives] 1700000000\n"d:"="cdrom"\n' >>"$prefix/system.reg"
+
+to_cp932() { sed 's/\r$//; s/$/\r/' | iconv -f UTF-8 -t CP932; }
+mkdir -p "$game/save" "$game/movie"
+to_cp932 >"$game/SETUP.INI" <<'EOF'
+; Written by the game's installer.
+[SETUP]
+CompanyName=ExampleSoft
+GameTitle=サンプルゲーム
+GameDir=SampleGame
+GameExe=game.exe
+UninstExe=uninst.exe
+SetupBmp=setup.bmp
+InstallSelects=2
+InstallTitle0=通常インストール
+InstallFiles0=game.exe,data1.dat
+InstallTitle1=フルインストール
+InstallFiles1=game.exe,data1.dat,voice.dat
+Shortcuts=0
+GameClass=SampleGameWindow
+DiskCheckFile1=SAMPLE1.CHK
+EOF
+# The installed files, a month old; the player's save and settings differ from the update's copies.
+printf 'MZ sample game 1.00\r\n' >"$game/game.exe"
+head -c 1000 /dev/zero | tr '\0' 'd' >"$game/data1.dat"
+printf 'player save: stage 7, 12345 points\r\n' >"$game/save/save00.dat"
+printf 'volume=3\r\nfullscreen=1\r\n' >"$game/config.dat"
+head -c 3000 /dev/zero | tr '\0' 'o' >"$game/movie/opening.mpg"
+printf 'notes of the player\r\n' >"$game/movie/notes.txt"
+find "$game" -type f -exec touch -d '30 days ago' {} +
+
+# The installer's registry key; InstMode 0 is the standard installation, so voice.dat (filter 2) stays out.
+{
+    printf '\xff\xfe'
+    to_cp932 <<'EOF' | iconv -f CP932 -t UTF-16LE
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\ExampleSoft\SampleGame]
+"InstPath"="C:\\SampleGame"
+"DataPath"="C:\\SampleGame\\save"
+"InstMode"=dword:00000000
+"InstAdd"=dword:00000000
+EOF
+} >"$demo/registry.reg"
+wine_run regedit /S "Z:$demo/registry.reg" >/dev/null 2>&1
+echo "   registry HKCU\\Software\\ExampleSoft\\SampleGame: InstPath C:\\SampleGame, DataPath C:\\SampleGame\\save, InstMode 0"
+echo "   C:\\SampleGame\\SETUP.INI, the game's files, drive D: (CD-ROM) with SAMPLE1.CHK and movie\\"
+
+say "Embedding the archive into update.exe as resource \"UPDATE\"/102"
+mkdir -p "$prefix/drive_c/updater"
+wine_run "$bin/e2e_set_archive.exe" "Z:$bin/update.exe" 'C:\updater\update.exe' "Z:$demo/update.kt2"
+echo "   C:\\updater\\update.exe ($(stat -c %s "$prefix/drive_c/updater/update.exe") bytes)"
+
+# ---- the run ---------------------------------------------------------------------------------------------
+listing() { # one line per file: path, size, time, content digest
+    (cd "$game" && find . -type f | LC_ALL=C sort | while read -r file; do
+        printf '%s\t%s\t%s\t%s\n' "${file#./}" "$(stat -c %s "$file")" \
+            "$(date -u -d "@$(stat -c %Y "$file")" '+%F %T')" "$(sha1sum <"$file" | cut -c1-12)"
+    done)
+}
+listing >"$demo/before.txt"
+
+cat >"$demo/script" <<'EOF'
+start
+expect-page template=101 caption="サンプルゲーム アップデータ 1.01" info-starts="サンプルゲーム アップデートプログラム Ver1.01" next=disabled disagree-check=checked
+click agree
+expect-page next=enabled agree-check=checked
+click next
+expect-page info="アップデートを実行します" next=enabled back=disabled cancel=enabled agreement=hidden
+click next
+expect-page info="アップデートは完了しました" next=enabled next-caption="完了" back=disabled cancel=disabled timeout=60000
+click next
+expect-exit 1
+EOF
+say "Running update.exe under Wine, headless, driven through every page"
+echo "   (agreement → 同意する → 次へ → confirmation → 次へ → update → 完了)"
+set +e
+wine_run "$bin/e2e_driver.exe" "Z:$demo/script" 'C:\updater\update.exe' 2>"$demo/driver.stderr" |
+    sed 's/^step [0-9]*: /   /; s/^PASS .*/   every page as expected/'
+status=${PIPESTATUS[0]}
+set -e
+wineserver -k >/dev/null 2>&1 || true
+listing >"$demo/after.txt"
+
+say "What changed in C:\\SampleGame (sizes in bytes, times UTC)"
+join -t "$(printf '\t')" -a1 -a2 -e - -o 0,1.2,1.3,1.4,2.2,2.3,2.4 \
+    <(sort "$demo/before.txt") <(sort "$demo/after.txt") |
+    while IFS="$(printf '\t')" read -r file size1 time1 sum1 size2 time2 sum2; do
+        if [ "$size1" = - ]; then
+            what="new"
+        elif [ "$sum1" != "$sum2" ]; then
+            what="replaced"
+        elif [ "$time1" != "$time2" ]; then
+            what="content kept, new time"
+        else
+            what="unchanged"
+        fi
+        before="-"
+        [ "$size1" = - ] || before="$size1  $time1"
+        printf '   %-23s %-27s -> %-27s %s\n' "$what" "$before" "$size2  $time2" "$file"
+    done
+echo "   (voice.dat is for installation variant 2 only; this installation is variant 0, so it is left out)"
+
+if [ "$status" -ne 0 ]; then
+    sed 's/^/   /' "$demo/driver.stderr" | grep -v 'fixme\|err:' | tail -n 20
+    echo
+    echo "FAILED: the updater did not run through to \"完了\" with exit status 1 (driver status $status)"
+    exit 1
+fi
+echo
+echo "update.exe exit status: 1 (the run reached \"完了\"; the driver checked the status)"
+echo "SUCCESS: the example update was applied to the example game under Wine."
