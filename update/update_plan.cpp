@@ -38,45 +38,13 @@ int IsModeLetter(const char* token, char lower) {
 }
 
 // Applies the update grammar to one value: [digit,] [d|u|o,] path. Returns 1 and fills item when the
-// entry applies to this installation, 0 when its filter excludes it.
+// entry applies to this installation, 0 when its filter excludes it (item is then left alone).
 int ParseUpdateEntry(const char* value, UpdateItem* item) {
-    char tokens[TokenSlots][TokenCapacity];
-    int cut[TokenSlots];
-    const char* cursor = value;
-    int taken = 0;
-    for (; taken < TokenSlots; ++taken) {
-        cut[taken] = 0;
-        tokens[taken][0] = '\0';
-        if (!NextToken(tokens[taken], sizeof tokens[taken], &cursor, &cut[taken])) break;
-    }
-    for (int i = taken; i < TokenSlots; ++i) {
-        tokens[i][0] = '\0';
-        cut[i] = 0;
-    }
-
-    int examined = 0;
-    const char* first = tokens[0];
-    if (first[0] >= '0' && first[0] <= '9' && first[1] == '\0') {
-        if (static_cast<DWORD>(first[0] - '0') != Updater.Install.InstMode) return 0;
-        examined = 1;
-    }
-    int32_t mode = ModePlain;
-    const char* token = tokens[examined];
-    if (IsModeLetter(token, 'd')) {
-        mode = ModeData;
-    } else if (IsModeLetter(token, 'u')) {
-        mode = ModeNewer;
-    } else if (IsModeLetter(token, 'o')) {
-        mode = ModeExisting;
-    }
-    int pathSlot = mode == ModePlain ? examined : examined + 1;
-    memset(item, 0, sizeof *item);
-    item->mode = mode;
-    if (pathSlot < TokenSlots) {
-        CopyText(item->path, sizeof item->path, tokens[pathSlot]);
-        item->pathCut = cut[pathSlot];
-    }
-    item->nameOffset = NameOffsetOf(item->path);
+    UpdateItem parsed;
+    int variant;
+    ParseUpdateValue(value, &parsed, &variant);
+    if (variant >= 0 && static_cast<DWORD>(variant) != Updater.Install.InstMode) return 0;
+    *item = parsed;
     return 1;
 }
 
@@ -100,6 +68,47 @@ int ParseCopyEntry(const char* value, CopyItem* item) {
 }
 
 } // namespace
+
+void ParseUpdateValue(const char* value, UpdateItem* item, int* variant) {
+    char tokens[TokenSlots][TokenCapacity];
+    int cut[TokenSlots];
+    const char* cursor = value;
+    int taken = 0;
+    for (; taken < TokenSlots; ++taken) {
+        cut[taken] = 0;
+        tokens[taken][0] = '\0';
+        if (!NextToken(tokens[taken], sizeof tokens[taken], &cursor, &cut[taken])) break;
+    }
+    for (int i = taken; i < TokenSlots; ++i) {
+        tokens[i][0] = '\0';
+        cut[i] = 0;
+    }
+
+    int examined = 0;
+    *variant = -1;
+    const char* first = tokens[0];
+    if (first[0] >= '0' && first[0] <= '9' && first[1] == '\0') {
+        *variant = first[0] - '0';
+        examined = 1;
+    }
+    int32_t mode = ModePlain;
+    const char* token = tokens[examined];
+    if (IsModeLetter(token, 'd')) {
+        mode = ModeData;
+    } else if (IsModeLetter(token, 'u')) {
+        mode = ModeNewer;
+    } else if (IsModeLetter(token, 'o')) {
+        mode = ModeExisting;
+    }
+    int pathSlot = mode == ModePlain ? examined : examined + 1;
+    memset(item, 0, sizeof *item);
+    item->mode = mode;
+    if (pathSlot < TokenSlots) {
+        CopyText(item->path, sizeof item->path, tokens[pathSlot]);
+        item->pathCut = cut[pathSlot];
+    }
+    item->nameOffset = NameOffsetOf(item->path);
+}
 
 int ReadUpdatePlan(int* overwriteOnly) {
     char number[260];

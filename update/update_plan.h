@@ -4,3 +4,8 @@
 // Fills UpdateItems, UpdateCount, CopyItems, CopyCount and *overwriteOnly (0 or 1). Returns 0 after the
 // message "No 'UpdateFileXX' and 'CopyFileXX'" when neither list has its first key, else 1.
 int ReadUpdatePlan(int* overwriteOnly);
+
+struct UpdateItem;
+// The grammar of one "UpdateFileNN" value alone, without the install-variant filter: fills item, and
+// *variant with the filter's digit, or -1 when the entry has none. (updpack checks every entry with it.)
+void ParseUpdateValue(const char* value, UpdateItem* item, int* variant);

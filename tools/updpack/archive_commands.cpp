@@ -2,13 +2,8 @@
 // entries back as files with their names and times.
 #include "tools/updpack/updpack.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 // Opens the archive and locates its entries; on failure the archive is closed again.
@@ -19,57 +14,16 @@ int OpenAndLocate(const char* archivePath, OpenedArchive& archive, std::vector<u
     return 0;
 }
 
-int MakeFolders(const char* folder) {
-    std::string path = folder;
-    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        std::string part = path.substr(0, slash);
-        if (!part.empty() && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
-            Report("%s: cannot create the folder: %s", part.c_str(), strerror(errno));
-            return 0;
-        }
-        if (slash == std::string::npos) break;
-    }
-    struct stat status;
-    if (stat(folder, &status) != 0 || !S_ISDIR(status.st_mode)) {
-        Report("%s: not a folder", folder);
-        return 0;
-    }
-    return 1;
-}
-
 // Writes the content into a new file beside the target, stamps it, and only then renames it over the target.
 int WriteExtractedFile(const std::string& target, const unsigned char* content, uint32_t size,
                        uint64_t fileTime) {
-    size_t slash = target.rfind('/');
-    std::string temporary = target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".XXXXXX";
-    int file = mkstemp(&temporary[0]);
-    if (file < 0) {
-        Report("%s: cannot create: %s", target.c_str(), strerror(errno));
+    HostOutput output;
+    if (!BeginHostOutput(output, target.c_str())) return 0;
+    if (!WriteHostOutput(output, content, size)) {
+        AbandonHostOutput(output);
         return 0;
     }
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(file, 0666 & ~mask);
-    size_t done = 0;
-    int error = 0; // errno of the first step that failed
-    while (!error && done < size) {
-        ssize_t count = write(file, content + done, size - done);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0)
-            error = count < 0 ? errno : ENOSPC;
-        else
-            done += static_cast<size_t>(count);
-    }
-    timespec times[2];
-    times[0] = times[1] = HostTimeFromFileTime(fileTime);
-    if (!error && futimens(file, times) != 0) error = errno;
-    if (close(file) != 0 && !error) error = errno;
-    if (!error && rename(temporary.c_str(), target.c_str()) != 0) error = errno;
-    if (error) {
-        Report("%s: cannot write: %s", target.c_str(), strerror(error));
-        unlink(temporary.c_str());
-    }
-    return !error;
+    return FinishHostOutput(output, &fileTime);
 }
 } // namespace
 
@@ -138,7 +92,7 @@ int ExtractArchive(const char* archivePath, const char* folder) {
     OpenedArchive archive;
     std::vector<uint32_t> dataOffsets;
     if (!OpenAndLocate(archivePath, archive, dataOffsets)) return 0;
-    int extracted = MakeFolders(folder);
+    int extracted = MakeHostFolders(folder);
     uint32_t written = 0;
     for (uint32_t i = 0; extracted && i < archive.header->entryCount; ++i) {
         const ArchiveEntry& entry = archive.entries[i];
@@ -160,8 +114,7 @@ int ExtractArchive(const char* archivePath, const char* folder) {
         int owned;
         extracted = DecodeEntry(archive, archivePath, i, dataOffsets[i], &content, &owned, nullptr);
         if (!extracted) break;
-        extracted = WriteExtractedFile(std::string(folder) + "/" + hostName, content, entry.size,
-                                       EntryFileTime(entry));
+        extracted = WriteExtractedFile(HostJoin(folder, hostName), content, entry.size, EntryFileTime(entry));
         if (owned) free(const_cast<unsigned char*>(content));
         written += extracted;
     }

@@ -1,5 +1,6 @@
-// Reading an archive file for list, test and extract: the file is read whole into memory and handed to the
-// updater's own LoadArchive as a memory image, so the tool sees the directory exactly as the updater does.
+// Reading an archive for list, test and extract: the file is read whole into memory (for an updater
+// program, its "UPDATE" resource is taken out) and handed to the updater's own LoadArchive as a memory
+// image, so the tool sees the directory exactly as the updater does.
 // Entry data are then located and decoded under the same bounds: between the header and the directory,
 // and never a byte outside the image or the output buffer.
 #include "tools/updpack/updpack.h"
@@ -7,12 +8,8 @@
 #include "archive/archive.h"
 #include "archive/stream_decoder.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 // No token of the stream yields more than 282 bytes for its 25 bits (a long match of the greatest length at
@@ -24,44 +21,28 @@ uint64_t Padded(uint64_t size) {
     return (size + 15) & ~uint64_t(15);
 }
 
-unsigned char* ReadArchiveFile(const char* path, uint32_t* imageSize) {
-    int file = open(path, O_RDONLY | O_CLOEXEC);
-    struct stat status;
-    if (file < 0 || fstat(file, &status) != 0) {
-        Report("%s: cannot read: %s", path, strerror(errno));
-        if (file >= 0) close(file);
-        return nullptr;
-    }
-    if (!S_ISREG(status.st_mode) || static_cast<uint64_t>(status.st_size) >= ArchiveImageLimit) {
-        Report("%s: not an archive (%s)", path,
-               S_ISREG(status.st_mode) ? "4 GiB or more" : "not a regular file");
-        close(file);
-        return nullptr;
-    }
-    size_t size = static_cast<size_t>(status.st_size);
-    unsigned char* image = static_cast<unsigned char*>(malloc(size ? size : 1));
-    size_t done = 0;
-    while (image && done < size) {
-        ssize_t got = read(file, image + done, size - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        done += static_cast<size_t>(got);
-    }
-    close(file);
-    if (!image || done != size) {
-        Report("%s: cannot read: %s", path, image ? "the file changed while it was read" : "out of memory");
-        free(image);
-        return nullptr;
-    }
-    *imageSize = static_cast<uint32_t>(size);
-    return image;
-}
 } // namespace
 
 int OpenArchive(const char* path, OpenedArchive& archive) {
     memset(&archive, 0, sizeof archive);
-    archive.image = ReadArchiveFile(path, &archive.imageSize);
-    if (!archive.image) return 0;
+    uint32_t size = 0;
+    unsigned char* image = ReadHostFile(path, path, ArchiveImageLimit, &size, nullptr);
+    if (!image) return 0;
+    if (LooksLikeProgram(image, size)) {
+        uint32_t archiveSize = 0;
+        unsigned char* archiveImage = ArchiveOfProgram(image, size, path, &archiveSize);
+        free(image);
+        if (!archiveImage) return 0;
+        image = archiveImage;
+        size = archiveSize;
+    }
+    return OpenArchiveImage(image, size, path, archive);
+}
+
+int OpenArchiveImage(unsigned char* image, uint32_t imageSize, const char* path, OpenedArchive& archive) {
+    memset(&archive, 0, sizeof archive);
+    archive.image = image;
+    archive.imageSize = imageSize;
     ArchiveHeader header;
     const char* damage = nullptr;
     if (archive.imageSize < ArchiveHeaderSize) {

@@ -1,16 +1,13 @@
 // Writing an archive image: header, each entry's data padded to 16 bytes, and the compressed directory at
-// the end. The image grows in a temporary file beside the final path and is renamed over it only when it
-// is whole, so a failed run leaves any earlier archive as it was and no half-written one.
+// the end. The image grows either in a temporary file beside the final path, renamed over it only when it
+// is whole (so a failed run leaves any earlier archive as it was and no half-written one), or in memory,
+// for the updater that updpack build makes around it.
 #include "tools/updpack/updpack.h"
 
 #include "tools/packer/stream_encoder.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 const char ArchiveMagic[4] = {'K', 'T', '2', 0};
@@ -20,18 +17,23 @@ uint64_t Padded(uint64_t size) {
 }
 
 int WriteAll(ArchiveWriter& writer, const void* data, size_t size) {
+    if (!writer.memory) return WriteHostOutput(writer.output, data, size);
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        ssize_t written = write(writer.file, bytes, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            Report("%s: cannot write: %s", writer.finalPath.c_str(), strerror(written < 0 ? errno : ENOSPC));
-            return 0;
-        }
-        bytes += written;
-        size -= static_cast<size_t>(written);
-    }
+    writer.memory->insert(writer.memory->end(), bytes, bytes + size);
     return 1;
+}
+
+int WriteHeader(ArchiveWriter& writer, const ArchiveHeader& header) {
+    if (!writer.memory) return WriteHostOutputAt(writer.output, 0, &header, sizeof header);
+    memcpy(writer.memory->data(), &header, sizeof header);
+    return 1;
+}
+
+int StartImage(ArchiveWriter& writer) {
+    unsigned char header[ArchiveHeaderSize] = {};
+    if (WriteAll(writer, header, sizeof header)) return 1;
+    AbandonArchive(writer);
+    return 0;
 }
 
 int RefuseImageSize(const ArchiveWriter& writer, uint64_t imageSize) {
@@ -52,31 +54,25 @@ unsigned char* Compress(const unsigned char* content, size_t size, size_t* strea
 } // namespace
 
 int BeginArchive(ArchiveWriter& writer, const char* path, uint64_t imageLimit) {
-    writer.file = -1;
+    writer.memory = nullptr;
     writer.finalPath = path;
     writer.imageLimit = imageLimit;
     writer.dataEnd = ArchiveHeaderSize;
     writer.entries.clear();
-    size_t slash = writer.finalPath.rfind('/');
-    std::string folder = slash == std::string::npos ? "" : writer.finalPath.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? writer.finalPath : writer.finalPath.substr(slash + 1);
-    writer.temporaryPath = folder + "." + base + ".XXXXXX";
-    writer.file = mkstemp(&writer.temporaryPath[0]);
-    if (writer.file < 0) {
-        Report("%s: cannot create a file beside it: %s", path, strerror(errno));
-        writer.temporaryPath.clear();
-        return 0;
-    }
-    // mkstemp makes the file private; the archive gets the permissions any new file would get.
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(writer.file, 0666 & ~mask);
-    unsigned char header[ArchiveHeaderSize] = {};
-    if (!WriteAll(writer, header, sizeof header)) {
-        AbandonArchive(writer);
-        return 0;
-    }
-    return 1;
+    if (!BeginHostOutput(writer.output, path)) return 0;
+    return StartImage(writer);
+}
+
+int BeginArchiveInMemory(ArchiveWriter& writer, const char* label, uint64_t imageLimit,
+                         std::vector<unsigned char>* image) {
+    writer.memory = image;
+    writer.memory->clear();
+    writer.output.handle = -1;
+    writer.finalPath = label;
+    writer.imageLimit = imageLimit;
+    writer.dataEnd = ArchiveHeaderSize;
+    writer.entries.clear();
+    return StartImage(writer);
 }
 
 int AddArchiveEntry(ArchiveWriter& writer, const std::string& archiveName, uint64_t fileTime,
@@ -140,35 +136,18 @@ int FinishArchive(ArchiveWriter& writer) {
         header.flags = ArchiveDirectoryCompressed;
         header.directoryOffset = static_cast<uint32_t>(writer.dataEnd);
         header.entryCount = static_cast<uint32_t>(writer.entries.size());
-        if (pwrite(writer.file, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
-            fsync(writer.file) != 0) {
-            Report("%s: cannot write: %s", writer.finalPath.c_str(), strerror(errno));
-        } else {
-            finished = 1;
-        }
+        finished = WriteHeader(writer, header);
     }
     free(stream);
-    if (finished) {
-        int closed = close(writer.file);
-        writer.file = -1;
-        if (closed != 0) {
-            Report("%s: cannot write: %s", writer.finalPath.c_str(), strerror(errno));
-            finished = 0;
-        }
-    }
-    if (finished) {
-        if (rename(writer.temporaryPath.c_str(), writer.finalPath.c_str()) != 0) {
-            Report("%s: cannot put the archive in place: %s", writer.finalPath.c_str(), strerror(errno));
-            finished = 0;
-        }
-    }
+    if (finished && !writer.memory) finished = FinishHostOutput(writer.output, nullptr);
     if (!finished) AbandonArchive(writer);
     return finished;
 }
 
 void AbandonArchive(ArchiveWriter& writer) {
-    if (writer.file >= 0) close(writer.file);
-    writer.file = -1;
-    if (!writer.temporaryPath.empty()) unlink(writer.temporaryPath.c_str());
-    writer.temporaryPath.clear();
+    if (writer.memory) {
+        writer.memory->clear();
+        return;
+    }
+    AbandonHostOutput(writer.output);
 }

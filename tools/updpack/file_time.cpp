@@ -27,14 +27,21 @@ timespec HostTimeFromFileTime(uint64_t fileTime) {
 }
 
 void FormatFileTime(uint64_t fileTime, char* text, size_t capacity) {
-    timespec time = HostTimeFromFileTime(fileTime);
-    tm parts;
-    if (!gmtime_r(&time.tv_sec, &parts)) {
-        FormatText(text, capacity, "(FILETIME %llu)", static_cast<unsigned long long>(fileTime));
-        return;
-    }
-    FormatText(text, capacity, "%04d-%02d-%02d %02d:%02d:%02d", parts.tm_year + 1900, parts.tm_mon + 1,
-               parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    // Days since 1601-01-01 to a civil date, counted in 400-year eras from 1600-03-01 so that the leap
+    // day ends each counted year; the same on every host, whatever its time_t and calendar routines.
+    uint64_t seconds = fileTime / UnitsPerSecond;
+    uint64_t days = seconds / 86400 + 306; // 1601-01-01 is day 306 (from 0) of the year from 1600-03-01
+    unsigned secondOfDay = static_cast<unsigned>(seconds % 86400);
+    uint64_t era = days / 146097;
+    unsigned dayOfEra = static_cast<unsigned>(days % 146097);
+    unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    unsigned monthIndex = (5 * dayOfYear + 2) / 153; // 0 is March
+    unsigned day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+    unsigned month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+    uint64_t year = 1600 + era * 400 + yearOfEra + (month <= 2 ? 1 : 0);
+    FormatText(text, capacity, "%04llu-%02u-%02u %02u:%02u:%02u", static_cast<unsigned long long>(year),
+               month, day, secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60);
 }
 
 uint64_t EntryFileTime(const ArchiveEntry& entry) {

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 struct Command {
@@ -23,17 +25,40 @@ const Command commands[] = {
      "character Windows file names cannot hold, a name over 259 bytes, two names the updater does not\n"
      "tell apart (letters compared without regard to case), a file of 4 GiB or more, and an archive that\n"
      "would reach 4 GiB.\n"},
+    {"build", 2, "updpack build OUT.exe FOLDER [--stub STUB.exe]", "make the updater OUT.exe from FOLDER",
+     "Packs FOLDER as create does and writes OUT.exe: the updater stub with the archive as its resource\n"
+     "\"UPDATE\", id 102, language 1041 (an archive the stub already carries is replaced; its dialogs and\n"
+     "manifest are kept). First checks what the updater will read, with the updater's own readers:\n"
+     "UPDATE.INI is in FOLDER; its [SETUP] has CompanyName, GameTitle, GameClass and GameDir, not empty;\n"
+     "the files named by AgreementText and AgreementTitle are in FOLDER; and so is the file of every\n"
+     "UpdateFile00 to UpdateFile15 (up to the first missing key, whatever its install-variant filter),\n"
+     "names matched without regard to case as the updater matches them. Refuses, naming every problem and\n"
+     "writing nothing, when one fails. Warns, without refusing, when UPDATE.INI or an agreement text is\n"
+     "not code page 932 text (saved as UTF-8, say) or has line feeds without carriage returns, since the\n"
+     "updater shows them as they stand. OUT.exe is written beside its place and renamed there when whole.\n"},
     {"list", 1, "updpack list ARCHIVE", "show the entries",
      "Shows each entry in directory order: its size, stored size, form (compressed or stored),\n"
-     "last-write time in UTC and name.\n"},
+     "last-write time in UTC and name. ARCHIVE may be an updater program: its \"UPDATE\" resource is "
+     "read.\n"},
     {"test", 1, "updpack test ARCHIVE", "check that every entry comes out whole",
      "Checks that the archive's directory is sound and that every entry lies inside the image and decodes\n"
-     "to exactly its size. Names each damaged entry and exits with status 1 on any damage.\n"},
+     "to exactly its size. Names each damaged entry and exits with status 1 on any damage. ARCHIVE may be\n"
+     "an updater program: its \"UPDATE\" resource is read.\n"},
     {"extract", 2, "updpack extract ARCHIVE FOLDER", "write the entries into FOLDER",
      "Writes every entry into FOLDER (created if needed) as a file named back in UTF-8, byte for byte, with\n"
      "the entry's time as its last-write time. Of entries the updater takes for the same name, only the\n"
-     "first is written, as the updater only ever finds that one. Stops at the first damaged entry.\n"},
+     "first is written, as the updater only ever finds that one. Stops at the first damaged entry. ARCHIVE\n"
+     "may be an updater program: its \"UPDATE\" resource is read.\n"},
 };
+
+void PrintStubPlaces(FILE* out) {
+    fputs("Without --stub, the stub is looked for, in this order:\n", out);
+    for (const std::string& candidate : StubCandidates())
+        fprintf(out, "  %s\n", candidate.c_str());
+    fprintf(out,
+            "(an installed updpack has %s beside it; a build tree has the Windows build's update.exe).\n",
+            InstalledStubName);
+}
 
 void PrintToolHelp(FILE* out) {
     fputs("updpack: packs a folder into the updater's archive, and lists, tests and extracts such archives.\n"
@@ -44,8 +69,10 @@ void PrintToolHelp(FILE* out) {
         fprintf(out, "  %-31s %s\n", command.usage, command.summary);
     fputs("  updpack help [COMMAND]          this help, or a command's (also: updpack COMMAND --help)\n"
           "\n"
-          "Exit status: 0 done, 1 refused or failed, 2 wrong usage.\n",
+          "ARCHIVE may also be an updater program (list, test, extract).\n",
           out);
+    PrintStubPlaces(out);
+    fputs("\nExit status: 0 done, 1 refused or failed, 2 wrong usage.\n", out);
 }
 
 const Command* FindCommand(const char* name) {
@@ -70,46 +97,69 @@ int ShowHelp(const char* name) {
         return ToolUsage;
     }
     printf("usage: %s\n\n%s", command->usage, command->help);
+    if (!strcmp(command->name, "build")) PrintStubPlaces(stdout);
     return ToolSucceeded;
 }
 
-int Run(const Command& command, char** arguments) {
+int Run(const Command& command, const std::vector<std::string>& arguments, const char* stubPath) {
+    const char* first = arguments[0].c_str();
+    const char* second = arguments.size() > 1 ? arguments[1].c_str() : nullptr;
     int done = 0;
     if (!strcmp(command.name, "create"))
-        done = CreateArchive(arguments[0], arguments[1], ArchiveImageLimit);
+        done = CreateArchive(first, second, ArchiveImageLimit);
+    else if (!strcmp(command.name, "build"))
+        done = BuildUpdater(first, second, stubPath);
     else if (!strcmp(command.name, "list"))
-        done = ListArchive(arguments[0]);
+        done = ListArchive(first);
     else if (!strcmp(command.name, "test"))
-        done = TestArchive(arguments[0]);
+        done = TestArchive(first);
     else if (!strcmp(command.name, "extract"))
-        done = ExtractArchive(arguments[0], arguments[1]);
+        done = ExtractArchive(first, second);
     return done ? ToolSucceeded : ToolFailed;
 }
-} // namespace
 
-int main(int argc, char** argv) {
+int Main(const std::vector<std::string>& argv) {
+    size_t argc = argv.size();
     if (argc < 2) {
         PrintToolHelp(stderr);
         return ToolUsage;
     }
-    if (IsHelpOption(argv[1]) || !strcmp(argv[1], "help")) {
+    if (IsHelpOption(argv[1].c_str()) || argv[1] == "help") {
         if (argc > 3) {
             Report("help takes at most one command");
             return ToolUsage;
         }
-        return ShowHelp(argc == 3 ? argv[2] : nullptr);
+        return ShowHelp(argc == 3 ? argv[2].c_str() : nullptr);
     }
-    const Command* command = FindCommand(argv[1]);
+    const Command* command = FindCommand(argv[1].c_str());
     if (!command) {
-        Report("no command \"%s\"; see updpack --help", argv[1]);
+        Report("no command \"%s\"; see updpack --help", argv[1].c_str());
         return ToolUsage;
     }
-    for (int i = 2; i < argc; ++i) {
-        if (IsHelpOption(argv[i])) return ShowHelp(command->name);
+    for (size_t i = 2; i < argc; ++i) {
+        if (IsHelpOption(argv[i].c_str())) return ShowHelp(command->name);
     }
-    if (argc - 2 != command->arguments) {
+    std::vector<std::string> arguments;
+    const char* stubPath = nullptr;
+    int stubGiven = 0;
+    for (size_t i = 2; i < argc; ++i) {
+        if (!strcmp(command->name, "build") && argv[i] == "--stub" && i + 1 < argc && !stubGiven) {
+            stubPath = argv[++i].c_str();
+            stubGiven = 1;
+        } else {
+            arguments.push_back(argv[i]);
+        }
+    }
+    if (arguments.size() != static_cast<size_t>(command->arguments) || (stubPath && !*stubPath)) {
         Report("usage: %s", command->usage);
         return ToolUsage;
     }
-    return Run(*command, argv + 2);
+    return Run(*command, arguments, stubPath);
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments;
+    if (!HostArguments(argc, argv, arguments)) return ToolUsage;
+    return Main(arguments);
 }

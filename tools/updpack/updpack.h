@@ -4,6 +4,7 @@
 #pragma once
 
 #include "archive/archive_format.h"
+#include "tools/updpack/host_files.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -39,21 +40,23 @@ void FormatFileTime(uint64_t fileTime, char* text, size_t capacity);
 uint64_t EntryFileTime(const ArchiveEntry& entry);
 
 // archive_writer.cpp: an archive image written into a temporary file beside its final path, renamed into
-// place only when whole.
+// place only when whole, or into memory.
 struct ArchiveWriter {
-    int file;                  // descriptor of the temporary file, -1 when none is open
-    std::string temporaryPath; // removed again unless FinishArchive renamed it
-    std::string finalPath;
-    uint64_t imageLimit; // the image must stay below this size
-    uint64_t dataEnd;    // where the next entry's data go (a multiple of 16)
+    HostOutput output;                  // the file being written, when not in memory
+    std::vector<unsigned char>* memory; // the image being written, or null
+    std::string finalPath;              // the archive's path, or what messages call the image in memory
+    uint64_t imageLimit;                // the image must stay below this size
+    uint64_t dataEnd;                   // where the next entry's data go (a multiple of 16)
     std::vector<ArchiveEntry> entries;
 };
 int BeginArchive(ArchiveWriter& writer, const char* path, uint64_t imageLimit);
+int BeginArchiveInMemory(ArchiveWriter& writer, const char* label, uint64_t imageLimit,
+                         std::vector<unsigned char>* image);
 // Adds one entry: compressed when that makes it smaller, stored as is otherwise.
 int AddArchiveEntry(ArchiveWriter& writer, const std::string& archiveName, uint64_t fileTime,
                     const unsigned char* content, uint32_t size);
-// Writes the compressed directory and the header, then renames the image into place. The writer is
-// closed afterwards, whatever the result.
+// Writes the compressed directory and the header, then renames a file image into place. The writer is
+// closed afterwards, whatever the result; a memory image is emptied on failure.
 int FinishArchive(ArchiveWriter& writer);
 void AbandonArchive(ArchiveWriter& writer);
 
@@ -66,18 +69,23 @@ struct PackedFile {
 // the archive cannot carry and names the updater could not tell apart. The file archivePath names (an
 // earlier archive kept in the folder it packs) is left out.
 int CollectFolder(const char* folder, const char* archivePath, std::vector<PackedFile>& files);
+// Adds the collected files to a begun archive and finishes it; abandons it on failure.
+int PackFiles(ArchiveWriter& writer, const char* folder, const std::vector<PackedFile>& files);
 // updpack create. imageLimit is ArchiveImageLimit except in tests.
 int CreateArchive(const char* archivePath, const char* folder, uint64_t imageLimit);
 
-// archive_reader.cpp: an archive file read whole and its directory loaded by the updater's own reader.
+// archive_reader.cpp: an archive read whole and its directory loaded by the updater's own reader. The
+// archive is a file of its own or the "UPDATE" resource (id 102) of an updater program.
 struct OpenedArchive {
-    unsigned char* image; // the file's bytes
+    unsigned char* image; // the archive's bytes (a copy of the resource, for a program)
     uint32_t imageSize;
     unsigned char* block; // LoadArchive's header and plain directory
     const ArchiveHeader* header;
     const ArchiveEntry* entries;
 };
 int OpenArchive(const char* path, OpenedArchive& archive);
+// An archive image in memory (taken over: freed by CloseArchive); label names it in messages.
+int OpenArchiveImage(unsigned char* image, uint32_t imageSize, const char* label, OpenedArchive& archive);
 void CloseArchive(OpenedArchive& archive);
 // Where each entry's data start, walked as the updater walks them; refuses entries whose data do not lie
 // between the header and the directory.
@@ -86,6 +94,33 @@ int LocateEntries(const OpenedArchive& archive, const char* path, std::vector<ui
 // size. consumed (may be null) receives the bytes the entry's stream took, or its size when stored as is.
 int DecodeEntry(const OpenedArchive& archive, const char* path, uint32_t index, uint32_t dataOffset,
                 const unsigned char** content, int* owned, uint32_t* consumed);
+
+// updater_program.cpp: the updater program as a carrier of the archive.
+// The "UPDATE" resource of id 102 that the updater finds (language 1041 first, else the first language).
+enum { UpdateResourceId = 102, UpdateResourceLanguage = 1041 };
+// Whether the bytes start as a Windows program does ("MZ"); an archive never does.
+int LooksLikeProgram(const unsigned char* image, size_t size);
+// The archive of an updater program, as a new malloc buffer; refuses a damaged or foreign program and one
+// without the resource.
+unsigned char* ArchiveOfProgram(const unsigned char* program, size_t size, const char* label,
+                                uint32_t* archiveSize);
+// The stub with the archive as its "UPDATE"/102/1041 resource, replacing any earlier "UPDATE"/102, every
+// other resource kept. output receives the whole program.
+int EmbedArchive(const unsigned char* stub, size_t stubSize, const char* stubLabel,
+                 const std::vector<unsigned char>& archive, std::vector<unsigned char>& output);
+
+// build_checks.cpp: what the updater will read from the folder, checked with its own readers.
+// Problems are each reported and make the result 0; warnings are reported and change nothing.
+int CheckUpdateFolder(const char* folder, const std::vector<PackedFile>& files);
+// Whether text is code page 932 that the updater shows as meant: 0 with the reasons for bytes that are no
+// code page 932 character, for text that reads as UTF-8, and for a line feed without a carriage return.
+int CheckShownText(const unsigned char* text, size_t size, std::string& reasons);
+
+// build_command.cpp: updpack build. stubPath null: the stub found by FindStub.
+int BuildUpdater(const char* outputPath, const char* folder, const char* stubPath);
+// Where the stub is looked for without --stub, in order (the installed layout first).
+std::vector<std::string> StubCandidates();
+extern const char* const InstalledStubName;
 
 // archive_commands.cpp: updpack list, test and extract.
 int ListArchive(const char* archivePath);

@@ -1,0 +1,73 @@
+// What updpack needs from the machine it runs on: its arguments, folder listings, whole-file reads, files
+// written beside their final path and renamed into place, file times, and the conversion of names between
+// the host's form and code page 932. Host names and paths are UTF-8 everywhere in the tool; only
+// host_files_posix.cpp and host_files_windows.cpp know how the host spells them. Every routine that fails
+// reports once (Report) and returns 0 or null.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The command line as UTF-8 texts, the program's name first. On Windows the arguments are read as UTF-16.
+int HostArguments(int argc, char** argv, std::vector<std::string>& arguments);
+// The folder that holds the running program, or empty when the host does not say.
+std::string HostProgramFolder();
+// folder joined with name by the host's separator.
+std::string HostJoin(const std::string& folder, const std::string& name);
+
+// The same file as seen through two paths: device and file number (POSIX), volume and file index (Windows).
+struct HostFileId {
+    uint64_t volume, file;
+    int known; // 0 when the path names nothing that exists
+};
+HostFileId HostFileIdentity(const char* path);
+int SameHostFile(const HostFileId& a, const HostFileId& b);
+
+struct HostFolderItem {
+    std::string name; // UTF-8
+    int regular;      // a regular file (followed through links); folders and devices are not
+    uint64_t size;
+    uint64_t fileTime; // last write as a FILETIME
+    int timeKnown;     // 0 when the host's time has no FILETIME (before 1601)
+    HostFileId id;
+};
+// The entries directly in folder except "." and "..", in the host's order. A name the host cannot give as
+// UTF-8 is reported and fails the listing after the rest is read.
+int ListHostFolder(const char* folder, std::vector<HostFolderItem>& items);
+
+// Reads the whole regular file at path into a new malloc buffer. A file of limit bytes or more, one that
+// is not a regular file, or one that changes size while read is refused; label names it in messages.
+unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit, uint32_t* size,
+                            uint64_t* fileTime);
+// Whether path names a folder.
+int IsHostFolder(const char* path);
+// Creates folder and the folders above it that are missing.
+int MakeHostFolders(const char* folder);
+
+// A file that grows in a temporary file beside finalPath and replaces it only when whole, so that a failed
+// run leaves any earlier file as it was. Nothing is left behind by AbandonHostOutput.
+struct HostOutput {
+    intptr_t handle;           // descriptor or HANDLE; -1 when none is open
+    std::string temporaryPath; // removed again unless FinishHostOutput renamed it
+    std::string finalPath;
+};
+int BeginHostOutput(HostOutput& output, const char* finalPath);
+int WriteHostOutput(HostOutput& output, const void* data, size_t size);
+// Writes over bytes already written, at offset from the start.
+int WriteHostOutputAt(HostOutput& output, uint64_t offset, const void* data, size_t size);
+// Flushes, stamps the file with fileTime as its last-write time when one is given, closes and renames the
+// file into place. The output is closed afterwards, whatever the result.
+int FinishHostOutput(HostOutput& output, const uint64_t* fileTime);
+void AbandonHostOutput(HostOutput& output);
+
+// A private copy of content in the host's temporary folder, named as the platform's profile reader takes
+// paths (the ANSI code page on Windows), for reading with the updater's own readers. RemoveProfileCopy
+// deletes it again.
+int MakeProfileCopy(const unsigned char* content, size_t size, char* path, size_t capacity);
+void RemoveProfileCopy(const char* path);
+
+// Converts UTF-8 to code page 932 and back exactly; 0 when a character has no form on the other side.
+int CodePage932FromUtf8(const char* text, std::string& result);
+int Utf8FromCodePage932(const char* text, std::string& result);

@@ -1,0 +1,326 @@
+// updpack's host layer on Linux and other POSIX systems: names are UTF-8 bytes as the file system holds
+// them, conversion goes through iconv, times are the nanosecond timestamps of stat, and outputs are
+// mkstemp files renamed over their final path.
+#include "tools/updpack/host_files.h"
+#include "tools/updpack/updpack.h"
+
+#include "platform/text_format.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+int Convert(const char* from, const char* to, const char* text, std::string& result) {
+    result.clear();
+    iconv_t converter = iconv_open(to, from);
+    if (converter == reinterpret_cast<iconv_t>(-1)) return 0;
+    size_t inputLeft = strlen(text);
+    char* input = const_cast<char*>(text);
+    int converted = 1;
+    while (inputLeft > 0) {
+        char chunk[256];
+        char* output = chunk;
+        size_t outputLeft = sizeof chunk;
+        size_t status = iconv(converter, &input, &inputLeft, &output, &outputLeft);
+        result.append(chunk, output - chunk);
+        if (status == static_cast<size_t>(-1) && errno != E2BIG) {
+            converted = 0;
+            break;
+        }
+    }
+    if (converted) {
+        // Flush any shift state; neither encoding has one, but iconv asks for it.
+        char chunk[16];
+        char* output = chunk;
+        size_t outputLeft = sizeof chunk;
+        if (iconv(converter, nullptr, nullptr, &output, &outputLeft) == static_cast<size_t>(-1))
+            converted = 0;
+        result.append(chunk, output - chunk);
+    }
+    iconv_close(converter);
+    // A converted NUL would cut the text short.
+    if (converted && result.find('\0') != std::string::npos) converted = 0;
+    return converted;
+}
+
+HostFileId IdentityOf(const struct stat& status) {
+    HostFileId id;
+    id.volume = static_cast<uint64_t>(status.st_dev);
+    id.file = static_cast<uint64_t>(status.st_ino);
+    id.known = 1;
+    return id;
+}
+
+int WriteDescriptor(int file, const void* data, size_t size, int* error) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        ssize_t written = write(file, bytes, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            *error = written < 0 ? errno : ENOSPC;
+            return 0;
+        }
+        bytes += written;
+        size -= static_cast<size_t>(written);
+    }
+    return 1;
+}
+} // namespace
+
+int HostArguments(int argc, char** argv, std::vector<std::string>& arguments) {
+    arguments.assign(argv, argv + argc);
+    return 1;
+}
+
+std::string HostProgramFolder() {
+    char path[4096];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return "";
+    path[length] = '\0';
+    char* slash = strrchr(path, '/');
+    if (!slash) return "";
+    *slash = '\0';
+    return path;
+}
+
+std::string HostJoin(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+HostFileId HostFileIdentity(const char* path) {
+    struct stat status;
+    HostFileId none = {0, 0, 0};
+    return stat(path, &status) == 0 ? IdentityOf(status) : none;
+}
+
+int SameHostFile(const HostFileId& a, const HostFileId& b) {
+    return a.known && b.known && a.volume == b.volume && a.file == b.file;
+}
+
+int ListHostFolder(const char* folder, std::vector<HostFolderItem>& items) {
+    items.clear();
+    DIR* listing = opendir(folder);
+    if (!listing) {
+        Report("%s: cannot read the folder: %s", folder, strerror(errno));
+        return 0;
+    }
+    int listed = 1;
+    errno = 0;
+    while (dirent* entry = readdir(listing)) {
+        if (!strcmp(entry->d_name, ".") || !strcmp(entry->d_name, "..")) continue;
+        struct stat status;
+        if (fstatat(dirfd(listing), entry->d_name, &status, 0) != 0) {
+            Report("\"%s\": %s", entry->d_name, strerror(errno));
+            listed = 0;
+            errno = 0;
+            continue;
+        }
+        HostFolderItem item;
+        item.name = entry->d_name;
+        item.regular = S_ISREG(status.st_mode);
+        item.size = static_cast<uint64_t>(status.st_size);
+        item.timeKnown = FileTimeFromHost(status.st_mtim, &item.fileTime);
+        if (!item.timeKnown) item.fileTime = 0;
+        item.id = IdentityOf(status);
+        items.push_back(item);
+        errno = 0;
+    }
+    if (errno != 0) {
+        Report("%s: cannot read the folder: %s", folder, strerror(errno));
+        listed = 0;
+    }
+    closedir(listing);
+    return listed;
+}
+
+unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit, uint32_t* size,
+                            uint64_t* fileTime) {
+    int file = open(path, O_RDONLY | O_CLOEXEC);
+    struct stat status;
+    if (file < 0 || fstat(file, &status) != 0) {
+        Report("%s: cannot read: %s", label, strerror(errno));
+        if (file >= 0) close(file);
+        return nullptr;
+    }
+    const char* refusal = nullptr;
+    if (!S_ISREG(status.st_mode))
+        refusal = "not a regular file";
+    else if (static_cast<uint64_t>(status.st_size) >= limit)
+        refusal = "too large";
+    else if (fileTime && !FileTimeFromHost(status.st_mtim, fileTime))
+        refusal = "the last-write time cannot be written as a Windows file time";
+    if (refusal) {
+        Report("%s: %s", label, refusal);
+        close(file);
+        return nullptr;
+    }
+    size_t expected = static_cast<size_t>(status.st_size);
+    // One byte more than expected is asked for at the end: a file that grew while read is caught too.
+    size_t capacity = expected + 1;
+    unsigned char* content = static_cast<unsigned char*>(malloc(capacity));
+    size_t done = 0;
+    int failed = !content;
+    if (failed) Report("%s: out of memory for %zu bytes", label, expected);
+    while (!failed) {
+        ssize_t got = read(file, content + done, capacity - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            Report("%s: cannot read: %s", label, strerror(errno));
+            failed = 1;
+        } else if (got == 0 || done + static_cast<size_t>(got) > expected) {
+            if (done + static_cast<size_t>(got) != expected) {
+                Report("%s: the file changed while it was read", label);
+                failed = 1;
+            }
+            break;
+        } else {
+            done += static_cast<size_t>(got);
+        }
+    }
+    close(file);
+    if (failed) {
+        free(content);
+        return nullptr;
+    }
+    *size = static_cast<uint32_t>(expected);
+    return content;
+}
+
+int IsHostFolder(const char* path) {
+    struct stat status;
+    return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+int MakeHostFolders(const char* folder) {
+    std::string path = folder;
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        std::string part = path.substr(0, slash);
+        if (!part.empty() && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+            Report("%s: cannot create the folder: %s", part.c_str(), strerror(errno));
+            return 0;
+        }
+        if (slash == std::string::npos) break;
+    }
+    if (!IsHostFolder(folder)) {
+        Report("%s: not a folder", folder);
+        return 0;
+    }
+    return 1;
+}
+
+int BeginHostOutput(HostOutput& output, const char* finalPath) {
+    output.handle = -1;
+    output.finalPath = finalPath;
+    size_t slash = output.finalPath.rfind('/');
+    std::string folder = slash == std::string::npos ? "" : output.finalPath.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? output.finalPath : output.finalPath.substr(slash + 1);
+    output.temporaryPath = folder + "." + base + ".XXXXXX";
+    int file = mkstemp(&output.temporaryPath[0]);
+    if (file < 0) {
+        Report("%s: cannot create a file beside it: %s", finalPath, strerror(errno));
+        output.temporaryPath.clear();
+        return 0;
+    }
+    // mkstemp makes the file private; the result gets the permissions any new file would get.
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(file, 0666 & ~mask);
+    output.handle = file;
+    return 1;
+}
+
+int WriteHostOutput(HostOutput& output, const void* data, size_t size) {
+    int error = 0;
+    if (WriteDescriptor(static_cast<int>(output.handle), data, size, &error)) return 1;
+    Report("%s: cannot write: %s", output.finalPath.c_str(), strerror(error));
+    return 0;
+}
+
+int WriteHostOutputAt(HostOutput& output, uint64_t offset, const void* data, size_t size) {
+    if (pwrite(static_cast<int>(output.handle), data, size, static_cast<off_t>(offset)) ==
+        static_cast<ssize_t>(size))
+        return 1;
+    Report("%s: cannot write: %s", output.finalPath.c_str(), strerror(errno));
+    return 0;
+}
+
+int FinishHostOutput(HostOutput& output, const uint64_t* fileTime) {
+    int file = static_cast<int>(output.handle);
+    int error = 0;
+    if (fileTime) {
+        timespec times[2];
+        times[0] = times[1] = HostTimeFromFileTime(*fileTime);
+        if (futimens(file, times) != 0) error = errno;
+    }
+    if (!error && fsync(file) != 0) error = errno;
+    if (close(file) != 0 && !error) error = errno;
+    output.handle = -1;
+    if (error) {
+        Report("%s: cannot write: %s", output.finalPath.c_str(), strerror(error));
+    } else if (rename(output.temporaryPath.c_str(), output.finalPath.c_str()) != 0) {
+        Report("%s: cannot put the file in place: %s", output.finalPath.c_str(), strerror(errno));
+        error = 1;
+    }
+    if (error) {
+        AbandonHostOutput(output);
+        return 0;
+    }
+    output.temporaryPath.clear();
+    return 1;
+}
+
+void AbandonHostOutput(HostOutput& output) {
+    if (output.handle >= 0) close(static_cast<int>(output.handle));
+    output.handle = -1;
+    if (!output.temporaryPath.empty()) unlink(output.temporaryPath.c_str());
+    output.temporaryPath.clear();
+}
+
+int MakeProfileCopy(const unsigned char* content, size_t size, char* path, size_t capacity) {
+    const char* folder = getenv("TMPDIR");
+    if (!folder || !*folder) folder = "/tmp";
+    char pattern[1024];
+    FormatText(pattern, sizeof pattern, "%s/updpack-ini.XXXXXX", folder);
+    // The updater's reader takes paths of up to 259 bytes, without a "\" in a host folder's name.
+    if (strlen(pattern) >= capacity || strlen(pattern) >= 260 || strchr(pattern, '\\')) {
+        FormatText(pattern, sizeof pattern, "/tmp/updpack-ini.XXXXXX");
+    }
+    int file = mkstemp(pattern);
+    int error = 0;
+    if (file < 0) {
+        Report("%s: cannot create a temporary file: %s", pattern, strerror(errno));
+        return 0;
+    }
+    int written = WriteDescriptor(file, content, size, &error);
+    if (close(file) != 0 && written) {
+        error = errno;
+        written = 0;
+    }
+    if (!written) {
+        Report("%s: cannot write: %s", pattern, strerror(error));
+        unlink(pattern);
+        return 0;
+    }
+    CopyText(path, capacity, pattern);
+    return 1;
+}
+
+void RemoveProfileCopy(const char* path) {
+    unlink(path);
+}
+
+int CodePage932FromUtf8(const char* text, std::string& result) {
+    return Convert("UTF-8", "CP932", text, result);
+}
+
+int Utf8FromCodePage932(const char* text, std::string& result) {
+    return Convert("CP932", "UTF-8", text, result);
+}

@@ -1,0 +1,409 @@
+// updpack's host layer on Windows: arguments and file names are UTF-16 (the wide API throughout, so any
+// name the file system holds can be read and reported), turned into the tool's UTF-8 at this border; code
+// page 932 conversions go through the system's own tables; times are FILETIME values as they stand; and
+// outputs are files beside their final path moved over it only when whole.
+#include "tools/updpack/host_files.h"
+#include "tools/updpack/updpack.h"
+
+#include "platform/text_format.h"
+#include "platform/win32.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+const UINT CodePage932 = 932;
+
+std::wstring Wide(const std::string& text, UINT codePage, int* converted) {
+    *converted = 1;
+    if (text.empty()) return std::wstring();
+    int length = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(),
+                                     static_cast<int>(text.size()), nullptr, 0);
+    if (length <= 0) {
+        *converted = 0;
+        return std::wstring();
+    }
+    std::wstring result(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                        &result[0], length);
+    return result;
+}
+
+// UTF-16 to a code page; with checkDefault, a character the code page lacks (or would only approximate)
+// makes the conversion fail instead of turning into "?".
+int Narrow(const wchar_t* text, size_t count, UINT codePage, std::string& result) {
+    result.clear();
+    if (count == 0) return 1;
+    BOOL usedDefault = FALSE;
+    DWORD flags = codePage == CP_UTF8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL* defaultFlag = codePage == CP_UTF8 ? nullptr : &usedDefault;
+    int length =
+        WideCharToMultiByte(codePage, flags, text, static_cast<int>(count), nullptr, 0, nullptr, defaultFlag);
+    if (length <= 0 || usedDefault) return 0;
+    result.assign(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(codePage, flags, text, static_cast<int>(count), &result[0], length, nullptr,
+                        defaultFlag);
+    return !usedDefault && result.find('\0') == std::string::npos;
+}
+
+std::string Utf8(const wchar_t* text) {
+    std::string result;
+    if (!Narrow(text, wcslen(text), CP_UTF8, result)) result = "?";
+    return result;
+}
+
+// A host path as the wide API takes it; a path that is not UTF-8 cannot name a file.
+std::wstring WidePath(const char* path) {
+    int converted;
+    std::wstring result = Wide(path, CP_UTF8, &converted);
+    return converted ? result : std::wstring(L"?");
+}
+
+std::string SystemMessage(DWORD error) {
+    wchar_t* text = nullptr;
+    DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        error, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message;
+    if (length && text) {
+        while (length && (text[length - 1] == L'\r' || text[length - 1] == L'\n' || text[length - 1] == L' '))
+            text[--length] = L'\0';
+        message = Utf8(text);
+    }
+    if (text) LocalFree(text);
+    char code[32];
+    FormatText(code, sizeof code, "error %lu", static_cast<unsigned long>(error));
+    return message.empty() ? std::string(code) : message;
+}
+
+uint64_t FileTimeValue(const FILETIME& time) {
+    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+HostFileId IdentityOfHandle(HANDLE file) {
+    HostFileId id = {0, 0, 0};
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileInformationByHandle(file, &information)) {
+        id.volume = information.dwVolumeSerialNumber;
+        id.file = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+        id.known = 1;
+    }
+    return id;
+}
+
+int WriteHandle(HANDLE file, const void* data, size_t size) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!WriteFile(file, bytes, chunk, &written, nullptr) || written == 0) return 0;
+        bytes += written;
+        size -= written;
+    }
+    return 1;
+}
+
+int IsSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+} // namespace
+
+int HostArguments(int, char**, std::vector<std::string>& arguments) {
+    arguments.clear();
+    // Messages and listed names are UTF-8, as on every other host.
+    SetConsoleOutputCP(CP_UTF8);
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) {
+        Report("cannot read the command line: %s", SystemMessage(GetLastError()).c_str());
+        return 0;
+    }
+    int read = 1;
+    for (int i = 0; i < count; ++i) {
+        std::string argument;
+        if (!Narrow(wide[i], wcslen(wide[i]), CP_UTF8, argument)) {
+            Report("argument %d is not valid UTF-16", i);
+            read = 0;
+        }
+        arguments.push_back(argument);
+    }
+    LocalFree(wide);
+    return read;
+}
+
+std::string HostProgramFolder() {
+    wchar_t path[4096];
+    DWORD length = GetModuleFileNameW(nullptr, path, sizeof path / sizeof path[0]);
+    if (length == 0 || length >= sizeof path / sizeof path[0]) return "";
+    while (length > 0 && !IsSeparator(path[length - 1]))
+        --length;
+    if (length == 0) return "";
+    path[length - 1] = L'\0';
+    return Utf8(path);
+}
+
+std::string HostJoin(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '\\' || folder.back() == '/' || folder.back() == ':')
+        return folder + name;
+    return folder + "\\" + name;
+}
+
+HostFileId HostFileIdentity(const char* path) {
+    HostFileId id = {0, 0, 0};
+    HANDLE file =
+        CreateFileW(WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return id;
+    id = IdentityOfHandle(file);
+    CloseHandle(file);
+    return id;
+}
+
+int SameHostFile(const HostFileId& a, const HostFileId& b) {
+    return a.known && b.known && a.volume == b.volume && a.file == b.file;
+}
+
+int ListHostFolder(const char* folder, std::vector<HostFolderItem>& items) {
+    items.clear();
+    std::wstring pattern = WidePath(HostJoin(folder, "*").c_str());
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND && IsHostFolder(folder)) return 1;
+        Report("%s: cannot read the folder: %s", folder, SystemMessage(error).c_str());
+        return 0;
+    }
+    int listed = 1;
+    do {
+        if (!wcscmp(found.cFileName, L".") || !wcscmp(found.cFileName, L"..")) continue;
+        HostFolderItem item;
+        if (!Narrow(found.cFileName, wcslen(found.cFileName), CP_UTF8, item.name)) {
+            Report("%s: a name in the folder is not valid UTF-16", folder);
+            listed = 0;
+            continue;
+        }
+        item.regular = !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+        item.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        item.fileTime = FileTimeValue(found.ftLastWriteTime);
+        item.timeKnown = 1;
+        item.id = HostFileIdentity(HostJoin(folder, item.name).c_str());
+        items.push_back(item);
+    } while (FindNextFileW(search, &found));
+    DWORD error = GetLastError();
+    FindClose(search);
+    if (error != ERROR_NO_MORE_FILES) {
+        Report("%s: cannot read the folder: %s", folder, SystemMessage(error).c_str());
+        listed = 0;
+    }
+    return listed;
+}
+
+unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit, uint32_t* size,
+                            uint64_t* fileTime) {
+    HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    BY_HANDLE_FILE_INFORMATION information;
+    if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &information)) {
+        Report("%s: cannot read: %s", label, SystemMessage(GetLastError()).c_str());
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        return nullptr;
+    }
+    uint64_t fileSize = (static_cast<uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    const char* refusal = nullptr;
+    if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        refusal = "not a regular file";
+    else if (fileSize >= limit || fileSize >= (uint64_t(1) << 32))
+        refusal = "too large";
+    if (refusal) {
+        Report("%s: %s", label, refusal);
+        CloseHandle(file);
+        return nullptr;
+    }
+    if (fileTime) *fileTime = FileTimeValue(information.ftLastWriteTime);
+    size_t expected = static_cast<size_t>(fileSize);
+    size_t capacity = expected + 1;
+    unsigned char* content = static_cast<unsigned char*>(malloc(capacity));
+    size_t done = 0;
+    int failed = !content;
+    if (failed) Report("%s: out of memory for %zu bytes", label, expected);
+    // One byte more than expected is asked for at the end: a file that grew while read is caught too.
+    while (!failed) {
+        size_t wanted = capacity - done;
+        DWORD chunk = wanted > (1u << 30) ? (1u << 30) : static_cast<DWORD>(wanted);
+        DWORD got = 0;
+        if (!ReadFile(file, content + done, chunk, &got, nullptr)) {
+            Report("%s: cannot read: %s", label, SystemMessage(GetLastError()).c_str());
+            failed = 1;
+        } else if (got == 0 || done + got > expected) {
+            if (done + got != expected) {
+                Report("%s: the file changed while it was read", label);
+                failed = 1;
+            }
+            break;
+        } else {
+            done += got;
+        }
+    }
+    CloseHandle(file);
+    if (failed) {
+        free(content);
+        return nullptr;
+    }
+    *size = static_cast<uint32_t>(expected);
+    return content;
+}
+
+int IsHostFolder(const char* path) {
+    DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int MakeHostFolders(const char* folder) {
+    std::wstring path = WidePath(folder);
+    // Past a drive ("C:\") or a share ("\\server\share\"), each separator ends a folder to create.
+    size_t start = 1;
+    if (path.size() >= 2 && path[1] == L':') start = 3;
+    for (size_t i = start; i <= path.size(); ++i) {
+        if (i < path.size() && !IsSeparator(path[i])) continue;
+        std::wstring part = path.substr(0, i);
+        if (!part.empty() && !CreateDirectoryW(part.c_str(), nullptr)) {
+            DWORD error = GetLastError();
+            if (error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) {
+                Report("%s: cannot create the folder: %s", Utf8(part.c_str()).c_str(),
+                       SystemMessage(error).c_str());
+                return 0;
+            }
+        }
+    }
+    if (!IsHostFolder(folder)) {
+        Report("%s: not a folder", folder);
+        return 0;
+    }
+    return 1;
+}
+
+int BeginHostOutput(HostOutput& output, const char* finalPath) {
+    output.handle = -1;
+    output.finalPath = finalPath;
+    size_t slash = output.finalPath.find_last_of("\\/:");
+    std::string folder = slash == std::string::npos ? "" : output.finalPath.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? output.finalPath : output.finalPath.substr(slash + 1);
+    DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[32];
+        FormatText(suffix, sizeof suffix, ".%08lx.tmp", static_cast<unsigned long>(seed + attempt * 7919u));
+        output.temporaryPath = folder + "." + base + suffix;
+        HANDLE file =
+            CreateFileW(WidePath(output.temporaryPath.c_str()).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            output.handle = reinterpret_cast<intptr_t>(file);
+            return 1;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    Report("%s: cannot create a file beside it: %s", finalPath, SystemMessage(GetLastError()).c_str());
+    output.temporaryPath.clear();
+    return 0;
+}
+
+int WriteHostOutput(HostOutput& output, const void* data, size_t size) {
+    if (WriteHandle(reinterpret_cast<HANDLE>(output.handle), data, size)) return 1;
+    Report("%s: cannot write: %s", output.finalPath.c_str(), SystemMessage(GetLastError()).c_str());
+    return 0;
+}
+
+int WriteHostOutputAt(HostOutput& output, uint64_t offset, const void* data, size_t size) {
+    HANDLE file = reinterpret_cast<HANDLE>(output.handle);
+    LARGE_INTEGER position, end, zero;
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    zero.QuadPart = 0;
+    if (SetFilePointerEx(file, zero, &end, FILE_CURRENT) &&
+        SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && WriteHandle(file, data, size) &&
+        SetFilePointerEx(file, end, nullptr, FILE_BEGIN))
+        return 1;
+    Report("%s: cannot write: %s", output.finalPath.c_str(), SystemMessage(GetLastError()).c_str());
+    return 0;
+}
+
+int FinishHostOutput(HostOutput& output, const uint64_t* fileTime) {
+    HANDLE file = reinterpret_cast<HANDLE>(output.handle);
+    int done = 1;
+    if (fileTime) {
+        FILETIME time;
+        time.dwLowDateTime = static_cast<DWORD>(*fileTime);
+        time.dwHighDateTime = static_cast<DWORD>(*fileTime >> 32);
+        done = SetFileTime(file, &time, &time, &time) != 0;
+    }
+    done = done && FlushFileBuffers(file);
+    DWORD error = done ? 0 : GetLastError();
+    if (!CloseHandle(file) && done) {
+        error = GetLastError();
+        done = 0;
+    }
+    output.handle = -1;
+    if (!done) {
+        Report("%s: cannot write: %s", output.finalPath.c_str(), SystemMessage(error).c_str());
+    } else if (!MoveFileExW(WidePath(output.temporaryPath.c_str()).c_str(),
+                            WidePath(output.finalPath.c_str()).c_str(),
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        Report("%s: cannot put the file in place: %s", output.finalPath.c_str(),
+               SystemMessage(GetLastError()).c_str());
+        done = 0;
+    }
+    if (!done) {
+        AbandonHostOutput(output);
+        return 0;
+    }
+    output.temporaryPath.clear();
+    return 1;
+}
+
+void AbandonHostOutput(HostOutput& output) {
+    if (output.handle != -1) CloseHandle(reinterpret_cast<HANDLE>(output.handle));
+    output.handle = -1;
+    if (!output.temporaryPath.empty()) DeleteFileW(WidePath(output.temporaryPath.c_str()).c_str());
+    output.temporaryPath.clear();
+}
+
+int MakeProfileCopy(const unsigned char* content, size_t size, char* path, size_t capacity) {
+    char folder[MAX_PATH];
+    char name[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof folder, folder);
+    if (length == 0 || length >= sizeof folder || !GetTempFileNameA(folder, "upk", 0, name)) {
+        Report("cannot create a temporary file: %s", SystemMessage(GetLastError()).c_str());
+        return 0;
+    }
+    HANDLE file =
+        CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    int written = file != INVALID_HANDLE_VALUE && WriteHandle(file, content, size);
+    DWORD error = written ? 0 : GetLastError();
+    if (file != INVALID_HANDLE_VALUE && !CloseHandle(file) && written) {
+        error = GetLastError();
+        written = 0;
+    }
+    if (!written || strlen(name) >= capacity) {
+        Report("cannot write a temporary file: %s", SystemMessage(error).c_str());
+        DeleteFileA(name);
+        return 0;
+    }
+    CopyText(path, capacity, name);
+    return 1;
+}
+
+void RemoveProfileCopy(const char* path) {
+    DeleteFileA(path);
+}
+
+int CodePage932FromUtf8(const char* text, std::string& result) {
+    int converted;
+    std::wstring wide = Wide(text, CP_UTF8, &converted);
+    return converted && Narrow(wide.data(), wide.size(), CodePage932, result);
+}
+
+int Utf8FromCodePage932(const char* text, std::string& result) {
+    int converted;
+    std::wstring wide = Wide(text, CodePage932, &converted);
+    return converted && Narrow(wide.data(), wide.size(), CP_UTF8, result);
+}
