@@ -62,12 +62,12 @@ std::string PrintableName(const char* archiveName) {
     }
     std::string escaped = "\"";
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(archiveName); *p; ++p) {
-        char byte[8];
+        char escape[8];
         if (*p >= 0x20 && *p < 0x7F && *p != '\\' && *p != '"') {
             escaped += static_cast<char>(*p);
         } else {
-            FormatText(byte, sizeof byte, "\\x%02X", *p);
-            escaped += byte;
+            FormatText(escape, sizeof escape, "\\x%02X", *p);
+            escaped += escape;
         }
     }
     return escaped + "\"";

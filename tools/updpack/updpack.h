@@ -19,7 +19,7 @@ enum : int { ToolSucceeded = 0, ToolFailed = 1, ToolUsage = 2 };
 const uint64_t ArchiveImageLimit = uint64_t(1) << 32;
 
 // report.cpp
-void Report(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Report(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 // name_conversion.cpp: names as the host writes them (UTF-8) and as the archive holds them (code page 932).
 // ArchiveNameFromHost refuses a name that does not convert, does not convert back to the very same host name,
