@@ -198,13 +198,23 @@ TEST_CASE("a folder the updater would stumble on is refused with every problem n
     // The list ends at the first missing key, as the updater's does.
     CHECK(output.find("never.dat") == std::string::npos);
     CHECK(FolderNames(scratch.path) == std::vector<std::string>{"old.exe", "source"});
+    CHECK(output.find("--force") == std::string::npos);
     CHECK(ReadFileBytes(scratch / "old.exe") ==
           Bytes{'a', 'n', ' ', 'e', 'a', 'r', 'l', 'i', 'e', 'r', ' ', 'f', 'i', 'l', 'e'});
 
-    // Without UPDATE.INI, and with a stub that is no updater, both are named.
+    // --force writes it all the same, for tests of how the updater meets such a folder; the problems are
+    // still named.
+    CHECK(RunTool({"build", scratch / "forced.exe", source, "--force", "--stub", Stub}, output) == 0);
+    CHECK(output.find("UpdateFile03 names no file") != std::string::npos);
+    CHECK(output.find("forced.exe: written all the same (--force)") != std::string::npos);
+    CHECK(RunTool({"test", scratch / "forced.exe"}, output) == 0);
+    CHECK(output.find("2 entries, all sound") != std::string::npos);
+
+    // Without UPDATE.INI, and with a stub that is no updater, both are named, --force or not.
     ScratchFolder bare;
     WriteHostFile(bare / "data.bin", "data");
-    CHECK(RunTool({"build", scratch / "new.exe", bare.path, "--stub", scratch / "old.exe"}, output) == 1);
+    CHECK(RunTool({"build", scratch / "new.exe", bare.path, "--stub", scratch / "old.exe", "--force"},
+                  output) == 1);
     CHECK(output.find("no \"UPDATE.INI\"") != std::string::npos);
     CHECK(output.find("old.exe: not a Windows program") != std::string::npos);
     CHECK_FALSE(HostFileExists(scratch / "new.exe"));

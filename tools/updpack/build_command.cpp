@@ -62,11 +62,16 @@ std::vector<std::string> StubCandidates() {
     return candidates;
 }
 
-int BuildUpdater(const char* outputPath, const char* folder, const char* stubPath) {
+int BuildUpdater(const char* outputPath, const char* folder, const char* stubPath, int force) {
     std::vector<PackedFile> files;
     // Every check runs, so that one run names every problem.
     int collected = CollectFolder(folder, outputPath, files);
     int checked = collected ? CheckUpdateFolder(folder, files) : 0;
+    if (collected && !checked && force) {
+        Report("warning: %s: written all the same (--force): the updater will stumble on what is named above",
+               outputPath);
+        checked = 1;
+    }
     uint32_t stubSize = 0;
     unsigned char* stub = ReadStub(stubPath, &stubSize);
     if (!collected || !checked || !stub) {

@@ -25,7 +25,8 @@ const Command commands[] = {
      "character Windows file names cannot hold, a name over 259 bytes, two names the updater does not\n"
      "tell apart (letters compared without regard to case), a file of 4 GiB or more, and an archive that\n"
      "would reach 4 GiB.\n"},
-    {"build", 2, "updpack build OUT.exe FOLDER [--stub STUB.exe]", "make the updater OUT.exe from FOLDER",
+    {"build", 2, "updpack build OUT.exe FOLDER [--stub STUB.exe] [--force]",
+     "make the updater OUT.exe from FOLDER",
      "Packs FOLDER as create does and writes OUT.exe: the updater stub with the archive as its resource\n"
      "\"UPDATE\", id 102, language 1041 (an archive the stub already carries is replaced; its dialogs and\n"
      "manifest are kept). First checks what the updater will read, with the updater's own readers:\n"
@@ -35,7 +36,10 @@ const Command commands[] = {
      "names matched without regard to case as the updater matches them. Refuses, naming every problem and\n"
      "writing nothing, when one fails. Warns, without refusing, when UPDATE.INI or an agreement text is\n"
      "not code page 932 text (saved as UTF-8, say) or has line feeds without carriage returns, since the\n"
-     "updater shows them as they stand. OUT.exe is written beside its place and renamed there when whole.\n"},
+     "updater shows them as they stand. OUT.exe is written beside its place and renamed there when whole.\n"
+     "--force writes OUT.exe despite the problems the checks find (they are still reported): for testing "
+     "how\n"
+     "the updater meets a faulty folder, never for a release.\n"},
     {"list", 1, "updpack list ARCHIVE", "show the entries",
      "Shows each entry in directory order: its size, stored size, form (compressed or stored),\n"
      "last-write time in UTC and name. ARCHIVE may be an updater program: its \"UPDATE\" resource is "
@@ -101,14 +105,14 @@ int ShowHelp(const char* name) {
     return ToolSucceeded;
 }
 
-int Run(const Command& command, const std::vector<std::string>& arguments, const char* stubPath) {
+int Run(const Command& command, const std::vector<std::string>& arguments, const char* stubPath, int force) {
     const char* first = arguments[0].c_str();
     const char* second = arguments.size() > 1 ? arguments[1].c_str() : nullptr;
     int done = 0;
     if (!strcmp(command.name, "create"))
         done = CreateArchive(first, second, ArchiveImageLimit);
     else if (!strcmp(command.name, "build"))
-        done = BuildUpdater(first, second, stubPath);
+        done = BuildUpdater(first, second, stubPath, force);
     else if (!strcmp(command.name, "list"))
         done = ListArchive(first);
     else if (!strcmp(command.name, "test"))
@@ -141,11 +145,14 @@ int Main(const std::vector<std::string>& argv) {
     }
     std::vector<std::string> arguments;
     const char* stubPath = nullptr;
-    int stubGiven = 0;
+    int stubGiven = 0, force = 0;
     for (size_t i = 2; i < argc; ++i) {
-        if (!strcmp(command->name, "build") && argv[i] == "--stub" && i + 1 < argc && !stubGiven) {
+        int building = !strcmp(command->name, "build");
+        if (building && argv[i] == "--stub" && i + 1 < argc && !stubGiven) {
             stubPath = argv[++i].c_str();
             stubGiven = 1;
+        } else if (building && argv[i] == "--force" && !force) {
+            force = 1;
         } else {
             arguments.push_back(argv[i]);
         }
@@ -154,7 +161,7 @@ int Main(const std::vector<std::string>& argv) {
         Report("usage: %s", command->usage);
         return ToolUsage;
     }
-    return Run(*command, arguments, stubPath);
+    return Run(*command, arguments, stubPath, force);
 }
 } // namespace
 

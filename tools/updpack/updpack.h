@@ -116,8 +116,10 @@ int CheckUpdateFolder(const char* folder, const std::vector<PackedFile>& files);
 // code page 932 character, for text that reads as UTF-8, and for a line feed without a carriage return.
 int CheckShownText(const unsigned char* text, size_t size, std::string& reasons);
 
-// build_command.cpp: updpack build. stubPath null: the stub found by FindStub.
-int BuildUpdater(const char* outputPath, const char* folder, const char* stubPath);
+// build_command.cpp: updpack build. stubPath null: the first of StubCandidates that exists. force: the
+// problems CheckUpdateFolder finds are reported but do not stop the build (for testing how the updater
+// meets a faulty folder); names the archive cannot hold and an unusable stub still do.
+int BuildUpdater(const char* outputPath, const char* folder, const char* stubPath, int force);
 // Where the stub is looked for without --stub, in order (the installed layout first).
 std::vector<std::string> StubCandidates();
 extern const char* const InstalledStubName;
