@@ -1,7 +1,7 @@
 #!/bin/bash
-# The main job, end to end: builds updpack and the Windows updater, packs the bundled example update
-# (examples/update: every write mode, an install-variant filter, an agreement and a CD-ROM copy), embeds it
-# into update.exe, installs an example game into a fresh Wine prefix (registry, SETUP.INI, files, a CD-ROM
+# The main job, end to end: builds and installs updpack with its updater stub, builds the example updater
+# from examples/update with `updpack build` (every write mode, an install-variant filter, an agreement and
+# a CD-ROM copy), installs an example game into a fresh Wine prefix (registry, SETUP.INI, files, a CD-ROM
 # drive holding disk 1), runs the updater headless through every page with the end-to-end driver, and shows
 # what changed on disk and the exit status. Run from anywhere, as root on Debian 12; everything it makes
 # lies under build/ (build/release, build/demo).
@@ -25,23 +25,24 @@ quietly() { # runs a build step, showing its log only when it fails
     }
 }
 
-say "Building updpack (native) and update.exe with the end-to-end helpers (Windows, mingw-w64)"
-quietly cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DUPDATER_WINDOWS_BUILD=OFF
-quietly cmake --build "$release" -j2 --target updpack
-# The Windows programs: the updater, the driver that plays the user, and the tool that embeds an archive.
-quietly cmake -S . -B "$release/windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.toolchain.cmake" \
+say "Building updpack and its updater stub (native tool, Windows stub with mingw-w64), and installing them"
+quietly cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DUPDATER_WINDOWS_BUILD=ON
+quietly cmake --build "$release" -j2 --target updpack updpack_stub
+quietly cmake --install "$release" --prefix "$release/install"
+# The end-to-end driver plays the user; it is a test program of the Windows build.
+quietly cmake -S . -B "$release/driver" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.toolchain.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON
-quietly cmake --build "$release/windows" -j2 --target update e2e_driver e2e_set_archive
-updpack=$release/bin/updpack
-bin=$release/windows/bin
+quietly cmake --build "$release/driver" -j2 --target e2e_driver
+updpack=$release/install/bin/updpack
+bin=$release/driver/bin
 echo "   $updpack"
-echo "   $bin/update.exe ($(stat -c %s "$bin/update.exe") bytes, no archive yet)"
+echo "   $release/install/bin/update-stub.exe ($(stat -c %s "$release/install/bin/update-stub.exe") bytes, the updater without an archive)"
 
-say "Packing examples/update"
+say "Building the example updater: updpack build update.exe examples/update"
 sed -n '/^\[UPDATE\]/,$p' examples/update.ini.utf8 | sed 's/^/   /'
-rm -f "$demo/update.kt2"
-"$updpack" create "$demo/update.kt2" examples/update | sed 's/^/   /'
-"$updpack" list "$demo/update.kt2" | sed 's/^/   /'
+rm -f "$demo/update.exe"
+"$updpack" build "$demo/update.exe" examples/update | sed 's/^/   /'
+"$updpack" list "$demo/update.exe" | sed 's/^/   /'
 
 # ---- the example installation ---------------------------------------------------------------------------
 prefix=$demo/prefix
@@ -108,9 +109,8 @@ wine_run regedit /S "Z:$demo/registry.reg" >/dev/null 2>&1
 echo "   registry HKCU\\Software\\ExampleSoft\\SampleGame: InstPath C:\\SampleGame, DataPath C:\\SampleGame\\save, InstMode 0"
 echo "   C:\\SampleGame\\SETUP.INI, the game's files, drive D: (CD-ROM) with SAMPLE1.CHK and movie\\"
 
-say "Embedding the archive into update.exe as resource \"UPDATE\"/102"
 mkdir -p "$prefix/drive_c/updater"
-wine_run "$bin/e2e_set_archive.exe" "Z:$bin/update.exe" 'C:\updater\update.exe' "Z:$demo/update.kt2"
+cp "$demo/update.exe" "$prefix/drive_c/updater/update.exe"
 echo "   C:\\updater\\update.exe ($(stat -c %s "$prefix/drive_c/updater/update.exe") bytes)"
 
 # ---- the run ---------------------------------------------------------------------------------------------
