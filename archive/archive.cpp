@@ -28,18 +28,21 @@ uint32_t PaddedSize(uint32_t storedSize) {
     return static_cast<uint32_t>((uint64_t(storedSize) + 15) & ~uint64_t(15));
 }
 
-// The directory's byte count for a count of records, or 0 with *ok 0 when the block would not fit in 32
-// bits together with the header.
-uint32_t DirectoryBytes(uint32_t entryCount, int* ok) {
-    uint64_t bytes = uint64_t(entryCount) * ArchiveEntrySize;
-    *ok = bytes <= 0xFFFFFFFFull - ArchiveHeaderSize;
-    return *ok ? static_cast<uint32_t>(bytes) : 0;
-}
-
 // The most a stream of this many bytes can decode to: the longest match, 282 bytes, costs two data bytes.
 // Lets a damaged size be refused before it is allocated.
 uint64_t MostDecodedFrom(uint32_t streamLength) {
     return uint64_t(streamLength) * 141;
+}
+
+// The directory's byte count, when the header's record count can be true: the block (header and records)
+// fits in 32 bits, and the bytes from the directory's offset to the end of the image hold that many
+// records, plain or as a stream that could decode to them. 0 otherwise.
+int DirectoryFits(const ArchiveHeader& header, uint32_t available, uint32_t* directoryBytes) {
+    uint64_t bytes = uint64_t(header.entryCount) * ArchiveEntrySize;
+    uint64_t most = (header.flags & ArchiveDirectoryCompressed) ? MostDecodedFrom(available) : available;
+    if (bytes > 0xFFFFFFFFull - ArchiveHeaderSize || bytes > most) return 0;
+    *directoryBytes = static_cast<uint32_t>(bytes);
+    return 1;
 }
 
 // Every record's name must end inside its 260 bytes, or lookups would read past it.
@@ -54,16 +57,15 @@ unsigned char* LoadFromMemory(const unsigned char* image, uint32_t imageSize) {
     if (!image || imageSize < ArchiveHeaderSize) return nullptr;
     ArchiveHeader header;
     memcpy(&header, image, sizeof header);
-    int ok;
-    uint32_t directoryBytes = DirectoryBytes(header.entryCount, &ok);
-    if (!ok || header.directoryOffset > imageSize) return nullptr;
-    uint32_t available = imageSize - header.directoryOffset;
-    if (directoryBytes >
-        ((header.flags & ArchiveDirectoryCompressed) ? MostDecodedFrom(available) : available))
+    uint32_t directoryBytes;
+    if (header.directoryOffset > imageSize ||
+        !DirectoryFits(header, imageSize - header.directoryOffset, &directoryBytes))
         return nullptr;
+    uint32_t available = imageSize - header.directoryOffset;
     unsigned char* block =
         static_cast<unsigned char*>(GlobalAlloc(GMEM_FIXED, ArchiveHeaderSize + directoryBytes));
     if (!block) return nullptr;
+    int ok = 1;
     if (header.flags & ArchiveDirectoryCompressed) {
         // The image is read-only and stays valid, so the stream is decoded from it in place.
         ok = DecompressBlock(block + ArchiveHeaderSize, directoryBytes, image + header.directoryOffset,
@@ -96,15 +98,12 @@ unsigned char* LoadFromOpenFile(HANDLE file) {
     if (SetFilePointer(file, static_cast<LONG>(header.directoryOffset), &offsetHigh, FILE_BEGIN) !=
         header.directoryOffset)
         return nullptr;
-    int ok;
-    uint32_t directoryBytes = DirectoryBytes(header.entryCount, &ok);
-    uint32_t available = fileSize - header.directoryOffset;
-    if (!ok || directoryBytes >
-                   ((header.flags & ArchiveDirectoryCompressed) ? MostDecodedFrom(available) : available))
-        return nullptr;
+    uint32_t directoryBytes;
+    if (!DirectoryFits(header, fileSize - header.directoryOffset, &directoryBytes)) return nullptr;
     unsigned char* block =
         static_cast<unsigned char*>(GlobalAlloc(GMEM_FIXED, ArchiveHeaderSize + directoryBytes));
     if (!block) return nullptr;
+    int ok = 1;
     if (header.flags & ArchiveDirectoryCompressed) {
         uint32_t streamLength = fileSize - header.directoryOffset;
         unsigned char* stream =
