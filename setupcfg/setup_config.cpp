@@ -32,7 +32,8 @@ int ListError(const char* key) {
 // Reads a list into entries[0..capacity-1]; it ends at the value's end or its first empty item, with an
 // empty entry after the last. Tokens too long for an entry are kept cut: these lists are only kept.
 // disks (may be null) receives each entry's disk prefix; usesDisks becomes 1 when any is nonzero.
-// Returns the number of entries, 0 when the list has no item.
+// Returns the number of entries, 0 when the list has no item; the entries are then left as they were,
+// like every field that a failed reading has not reached.
 int ReadList(const char* value, char (*entries)[260], int capacity, int32_t* disks, int32_t* usesDisks) {
     const char* cursor = value;
     if (disks) {
@@ -41,7 +42,7 @@ int ReadList(const char* value, char (*entries)[260], int capacity, int32_t* dis
     }
     for (int k = 0; k < capacity; ++k) {
         if (!NextToken(entries[k], sizeof entries[k], &cursor, nullptr)) {
-            entries[k][0] = '\0';
+            if (k > 0) entries[k][0] = '\0';
             return k;
         }
         if (disks) {

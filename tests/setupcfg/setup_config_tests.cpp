@@ -517,6 +517,38 @@ TEST_CASE("the add-on list replaces the fourth select") {
     CHECK(Updater.Setup.Select[3].InstallTitle[0] == '\0');
 }
 
+TEST_CASE("a list without a first item fails without writing its first entry") {
+    SUBCASE("SetupBmp") {
+        Reader reader;
+        strcpy(Updater.Setup.SetupBmp[0], "earlier.bmp");
+        CHECK(reader.Read(CompleteIni().Set("SetupBmp", ",a.bmp")) == 0);
+        CheckOneBox("SETUP.INI : SetupBmps エラー");
+        CHECK(std::string(Updater.Setup.SetupBmp[0]) == "earlier.bmp");
+    }
+    SUBCASE("InstallFiles1") {
+        Reader reader;
+        strcpy(Updater.Setup.Select[1].InstallFiles[0], "earlier.bin");
+        CHECK(reader.Read(CompleteIni().Set("InstallFiles1", " ,x.bin")) == 0);
+        CheckOneBox("SETUP.INI : InstallFiles1 エラー");
+        CHECK(std::string(Updater.Setup.Select[1].InstallFiles[0]) == "earlier.bin");
+    }
+    SUBCASE("the add-on list keeps the fourth select's files that step 4 read") {
+        Reader reader;
+        Ini ini = CompleteIni();
+        ini.Set("InstallSelects", "4")
+            .Set("InstallTitle2", "Third")
+            .Set("InstallFiles2", "c.bin")
+            .Set("InstallTitle3", "Fourth")
+            .Set("InstallFiles3", "d1.bin,d2.bin")
+            .Set("InstallAfterAdd", "1")
+            .Set("InstallAddFiles", ",add.bin");
+        CHECK(reader.Read(ini) == 0);
+        CheckOneBox("SETUP.INI : InstallAddFiles エラー");
+        CHECK(std::string(Updater.Setup.Select[3].InstallFiles[0]) == "d1.bin");
+        CHECK(std::string(Updater.Setup.Select[3].InstallFiles[1]) == "d2.bin");
+    }
+}
+
 TEST_CASE("ExecApp takes two items when present") {
     Reader reader;
     strcpy(Updater.Setup.ExecApp[0], "stale");
