@@ -228,6 +228,51 @@ TEST_CASE("lookup ignores letter case, takes the first of duplicates and walks p
     }
 }
 
+TEST_CASE("lookup matches double-byte names as lstrcmpiA does: letters fold, duplicate codes are one") {
+#ifdef _WIN32
+    if (GetACP() != 932) {
+        MESSAGE("the ANSI code page is not 932: double-byte lookup cases skipped");
+        return;
+    }
+#endif
+    Scope scope;
+    // Code page 932 bytes: full-width A B (82 60, 82 61) against a b (82 81, 82 82); Greek alpha (83 9F /
+    // 83 BF); Cyrillic O and Yo (84 4F, 84 46) against o and yo (84 80, 84 76), across the unused 84 7F;
+    // roman numeral one (87 54) with its IBM duplicate (FA 4A) and the small forms (FA 40, EE EF); a kanji
+    // of the NEC-selected rows (ED 40) and its IBM duplicate (FA 5C).
+    const char* names[] = {"\x82\x60\x82\x61.DAT", "\x83\x9F.TXT", "\x84\x4F\x84\x46.BIN", "\x87\x54.INI",
+                           "\xED\x40.TXT", "a.txt"};
+    std::vector<TestEntry> entries(6);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        entries[i].name = names[i];
+        entries[i].content = std::string(16 * (i + 1), static_cast<char>('a' + i));
+    }
+    TestImage image = BuildImage(entries, false);
+    UseImage(image);
+    struct Lookup {
+        const char* name;
+        size_t index;
+    };
+    const Lookup lookups[] = {{"\x82\x81\x82\x82.dat", 0}, {"\x82\x60\x82\x82.Dat", 0}, {"\x83\xBF.txt", 1},
+                              {"\x84\x80\x84\x76.bin", 2}, {"\x84\x4F\x84\x76.BIN", 2}, {"\xFA\x4A.ini", 3},
+                              {"\xFA\x40.INI", 3},         {"\xEE\xEF.ini", 3},         {"\xFA\x5C.txt", 4},
+                              {"A.TXT", 5}};
+    for (const Lookup& lookup : lookups) {
+        CAPTURE(lookup.index);
+        uint32_t size = 0;
+        CHECK(FindEntryData(lookup.name, &size) == image.bytes.data() + image.dataOffsets[lookup.index]);
+        CHECK(size == entries[lookup.index].content.size());
+        ExpectBoxes({});
+    }
+    // Width is not ignored, and different letters stay different.
+    const char* absent[] = {"\x82\x81.txt", "\x82\x60\x82\x62.DAT", "\x84\x4F\x84\x47.BIN", "\x87\x55.INI",
+                            "\xED\x41.TXT"};
+    for (const char* name : absent) {
+        CHECK(FindEntryData(name, nullptr) == nullptr);
+        ExpectBoxes({NotFound});
+    }
+}
+
 TEST_CASE("an archive without entries loads and finds nothing") {
     Scope scope;
     for (bool compressed : {false, true}) {
