@@ -12,7 +12,8 @@
 namespace {
 
 // Everything a token can take from the source: a refilled flag word and two data bytes (the distance
-// byte and the longest length code's byte); a token needs at most 15 control bits, so one refill.
+// byte and the longest length code's byte); a token needs at most 19 control bits (0 0, a four-zero
+// distance prefix with 4 x bits, the length code 0 0 0 0 1 with 4 x bits), so one refill.
 const uint32_t LongestTokenBytes = 6;
 const uint32_t LongestMatch = 282;
 const uint32_t EndMarkerValue = 2303;
