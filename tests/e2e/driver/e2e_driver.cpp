@@ -697,9 +697,15 @@ void HideWindow(Step& step) {
     step.CheckAllUsed();
     HWND window = FindTop(windowClass, title);
     if (!window) Failure("  no window %s to hide", Show(title).c_str());
-    ShowWindowAsync(window, SW_HIDE);
+    // A dialog that has just run its WM_INITDIALOG is shown by the dialog manager afterwards, which would
+    // undo an early request: the window is hidden once it has been shown, and asked again while visible.
     WaitFor(DefaultTimeoutMs, [&]() -> std::string {
-        return IsWindowVisible(window) ? "  the window " + Show(title) + " did not hide\n" : "";
+        return IsWindowVisible(window) ? "" : "  the window " + Show(title) + " was never shown\n";
+    });
+    WaitFor(DefaultTimeoutMs, [&]() -> std::string {
+        if (!IsWindowVisible(window)) return "";
+        ShowWindowAsync(window, SW_HIDE);
+        return "  the window " + Show(title) + " did not hide\n";
     });
 }
 
