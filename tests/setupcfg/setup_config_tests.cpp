@@ -532,7 +532,7 @@ TEST_CASE("a list without a first item fails without writing its first entry") {
         CheckOneBox("SETUP.INI : InstallFiles1 エラー");
         CHECK(std::string(Updater.Setup.Select[1].InstallFiles[0]) == "earlier.bin");
     }
-    SUBCASE("the add-on list keeps the fourth select's files that step 4 read") {
+    SUBCASE("the add-on list keeps the fourth select's files that InstallFiles3 gave") {
         Reader reader;
         Ini ini = CompleteIni();
         ini.Set("InstallSelects", "4")
