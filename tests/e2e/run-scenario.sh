@@ -103,6 +103,14 @@ stage() {
     done < <(cd "$from" && find . -type f)
 }
 
+mount_small() { # FOLDER SIZE: a small file system there; the scenario is skipped where none can be mounted
+    mkdir -p "$1"
+    mount -t tmpfs -o "size=$2" tmpfs "$1" 2>/dev/null || {
+        echo "e2e.$name: skipped: cannot mount a small file system here" >&2
+        exit 77
+    }
+}
+
 drive_folder() { # the Unix folder behind a drive letter of the prefix
     local letter
     letter=$(echo "$1" | tr 'A-Z' 'a-z')
@@ -138,12 +146,8 @@ if [ -f "$scenario/drives" ]; then
         ?:\\*) # a small volume mounted at a folder of a drive
             [ "$type" = small ] || fail "only a small volume can be mounted at a folder: $letter"
             folder=$(unix_path "$letter")
-            mkdir -p "$folder"
-            mount -t tmpfs -o "size=$size" tmpfs "$folder" 2>/dev/null || {
-                echo "e2e.$name: skipped: cannot mount a small file system here" >&2
-                exit 77
-            }
-            mounted="$folder $mounted"
+            mount_small "$folder" "$size"
+            mounted="$folder $mounted" # inside a drive's folder: unmounted first
             continue
             ;;
         esac
@@ -151,11 +155,7 @@ if [ -f "$scenario/drives" ]; then
         drive_type[$letter]=$type
         if [ "$type" = small ]; then
             folder=$(drive_folder "$letter")
-            mkdir -p "$folder"
-            mount -t tmpfs -o "size=$size" tmpfs "$folder" 2>/dev/null || {
-                echo "e2e.$name: skipped: cannot mount a small file system here" >&2
-                exit 77
-            }
+            mount_small "$folder" "$size"
             mounted="$mounted $folder"
         fi
     done <"$scenario/drives"
