@@ -72,6 +72,17 @@ Ini CompleteIni() {
     return ini;
 }
 
+// The complete file with all four install choices; fourthFiles is the fourth choice's file list.
+Ini FourSelectIni(const char* fourthFiles) {
+    Ini ini = CompleteIni();
+    ini.Set("InstallSelects", "4")
+        .Set("InstallTitle2", "Third")
+        .Set("InstallFiles2", "c.bin")
+        .Set("InstallTitle3", "Fourth")
+        .Set("InstallFiles3", fourthFiles);
+    return ini;
+}
+
 struct Reader {
     TempFiles files;
     Reader() {
@@ -336,13 +347,8 @@ TEST_CASE("SetupBmp keeps up to 20 bitmaps and ends at the first empty item") {
 TEST_CASE("InstallSelects of 4 is accepted; 0, negative and non-numbers read no selects") {
     {
         Reader reader;
-        Ini ini = CompleteIni();
-        ini.Set("InstallSelects", "4")
-            .Set("InstallTitle2", "Third")
-            .Set("InstallFiles2", "c.bin")
-            .Set("InstallTitle3", "Fourth")
-            .Set("InstallFiles3", "d.bin")
-            .Set("InstallSize3", "123");
+        Ini ini = FourSelectIni("d.bin");
+        ini.Set("InstallSize3", "123");
         REQUIRE(reader.Read(ini) == 1);
         CHECK(Updater.Setup.InstallSelects == 4);
         CHECK(std::string(Updater.Setup.Select[3].InstallTitle) == "Fourth");
@@ -478,13 +484,8 @@ TEST_CASE("the four on/off keys are 1 only for a nonzero number") {
 
 TEST_CASE("the add-on list replaces the fourth select") {
     Reader reader;
-    Ini ini = CompleteIni();
-    ini.Set("InstallSelects", "4")
-        .Set("InstallTitle2", "Third")
-        .Set("InstallFiles2", "c.bin")
-        .Set("InstallTitle3", "Fourth")
-        .Set("InstallFiles3", "2:d1.bin,d2.bin,d3.bin")
-        .Set("InstallSize3", "999")
+    Ini ini = FourSelectIni("2:d1.bin,d2.bin,d3.bin");
+    ini.Set("InstallSize3", "999")
         .Set("InstallAfterAdd", "1")
         .Set("InstallAddFiles", "add1.bin,1:add2.bin")
         .Set("InstallAddSize", "4294967296");
@@ -534,14 +535,8 @@ TEST_CASE("a list without a first item fails without writing its first entry") {
     }
     SUBCASE("the add-on list keeps the fourth select's files that InstallFiles3 gave") {
         Reader reader;
-        Ini ini = CompleteIni();
-        ini.Set("InstallSelects", "4")
-            .Set("InstallTitle2", "Third")
-            .Set("InstallFiles2", "c.bin")
-            .Set("InstallTitle3", "Fourth")
-            .Set("InstallFiles3", "d1.bin,d2.bin")
-            .Set("InstallAfterAdd", "1")
-            .Set("InstallAddFiles", ",add.bin");
+        Ini ini = FourSelectIni("d1.bin,d2.bin");
+        ini.Set("InstallAfterAdd", "1").Set("InstallAddFiles", ",add.bin");
         CHECK(reader.Read(ini) == 0);
         CheckOneBox("SETUP.INI : InstallAddFiles エラー");
         CHECK(std::string(Updater.Setup.Select[3].InstallFiles[0]) == "d1.bin");
