@@ -45,11 +45,13 @@ rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 prefix=$work/prefix
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+# The copy keeps the template's route (scripts/wine-prefix.sh), and so its loader and server.
+. "$scripts/wine-env.sh"
+wine_env "$(wine_prefix_route "$template")" "$prefix" || fail "no Wine route for the template prefix $template"
 
 mounted=""
 cleanup() {
-    wineserver -k >/dev/null 2>&1
+    "$wine_server" -k >/dev/null 2>&1
     for point in $mounted; do umount "$point" 2>/dev/null; done
 }
 trap cleanup EXIT
