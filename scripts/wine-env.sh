@@ -5,15 +5,17 @@
 #                        message) for a route without Wine
 # wine_prefix_route PREFIX  prints the route a prefix was made for (scripts/wine-prefix.sh records it)
 wine_env() {
+    # UPDATER_WINE_LIBDIR: only for the tests of these scripts, which stand in a loader that fails.
+    wine_libdir=${UPDATER_WINE_LIBDIR:-/usr/lib/wine}
     case "$1" in
     i686)
-        wine_loader=/usr/lib/wine/wine
-        wine_server=/usr/lib/wine/wineserver32
+        wine_loader=$wine_libdir/wine
+        wine_server=$wine_libdir/wineserver32
         WINEARCH=win32
         ;;
     x86_64)
-        wine_loader=/usr/lib/wine/wine64
-        wine_server=/usr/lib/wine/wineserver64
+        wine_loader=$wine_libdir/wine64
+        wine_server=$wine_libdir/wineserver64
         WINEARCH=win64
         ;;
     *)
