@@ -1,5 +1,7 @@
-// Rebuilding a program's resources: a synthetic program checks the layout rules everywhere; under Wine the
-// test program itself is rewritten and Windows' own resource lookup must find every resource byte for byte.
+// Rebuilding a program's resources: synthetic programs of both layouts (PE32 for i686, PE32+ for x86-64)
+// check the layout rules everywhere, real programs of both built by the cross compilers check linker output,
+// and under Wine the test program itself is rewritten and Windows' own resource lookup must find every
+// resource byte for byte.
 #include "tools/pe/pe_resources.h"
 
 #include <doctest/doctest.h>
@@ -14,43 +16,70 @@
 
 namespace {
 
-uint32_t Get32(const std::vector<unsigned char>& b, size_t at) {
+using Bytes = std::vector<unsigned char>;
+
+uint32_t Get16(const Bytes& b, size_t at) {
+    return b[at] | (b[at + 1] << 8);
+}
+uint32_t Get32(const Bytes& b, size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
 }
-void Put32(std::vector<unsigned char>& b, size_t at, uint32_t v) {
+void Put32(Bytes& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i)
         b[at + i] = static_cast<unsigned char>(v >> (8 * i));
 }
-void Put16(std::vector<unsigned char>& b, size_t at, uint32_t v) {
+void Put16(Bytes& b, size_t at, uint32_t v) {
     b[at] = static_cast<unsigned char>(v);
     b[at + 1] = static_cast<unsigned char>(v >> 8);
 }
 
-const size_t CoffAt = 68, OptionalAt = 88, SectionsAt = 88 + 224;
+// The two optional-header layouts: the 64-bit one widens ImageBase and the stack and heap sizes, which
+// moves the directory count and the data directories 16 bytes further.
+struct Layout {
+    const char* name;
+    uint32_t machine, magic, optionalSize, directoriesAt;
+};
+const Layout Pe32 = {"PE32 (i686)", 0x14c, 0x10b, 224, 96};
+const Layout Pe32Plus = {"PE32+ (x86-64)", 0x8664, 0x20b, 240, 112};
+const Layout Layouts[] = {Pe32, Pe32Plus};
 
-// A minimal 32-bit program: .text, an empty .rsrc and a .reloc whose bytes are a recognisable pattern.
-std::vector<unsigned char> SyntheticProgram() {
-    std::vector<unsigned char> b(0x800, 0);
+const size_t CoffAt = 68, OptionalAt = 88;
+size_t SectionsAt(const Layout& layout) {
+    return OptionalAt + layout.optionalSize;
+}
+size_t DirectoryAt(const Layout& layout, int index) {
+    return OptionalAt + layout.directoriesAt + 8 * static_cast<size_t>(index);
+}
+
+// A minimal program: .text, an empty .rsrc and a .reloc whose bytes are a recognisable pattern.
+Bytes SyntheticProgram(const Layout& layout) {
+    Bytes b(0x800, 0);
     b[0] = 'M';
     b[1] = 'Z';
     Put32(b, 0x3C, 64);
     memcpy(&b[64], "PE\0\0", 4);
-    Put16(b, CoffAt, 0x14c);
+    Put16(b, CoffAt, layout.machine);
     Put16(b, CoffAt + 2, 3);
-    Put16(b, CoffAt + 16, 224);
-    Put16(b, OptionalAt, 0x10b);
+    Put16(b, CoffAt + 16, layout.optionalSize);
+    Put16(b, OptionalAt, layout.magic);
+    if (layout.magic == Pe32Plus.magic) {
+        Put32(b, OptionalAt + 24, 0x40000000); // ImageBase 0x1'4000'0000, 64 bits
+        Put32(b, OptionalAt + 28, 1);
+    } else {
+        Put32(b, OptionalAt + 28, 0x400000);
+    }
     Put32(b, OptionalAt + 32, 0x1000);
     Put32(b, OptionalAt + 36, 0x200);
     Put32(b, OptionalAt + 56, 0x4000);
     Put32(b, OptionalAt + 60, 0x200);
-    Put32(b, OptionalAt + 92, 16);
-    Put32(b, OptionalAt + 96 + 8 * 2, 0x2000); // resources
-    Put32(b, OptionalAt + 96 + 8 * 2 + 4, 16);
-    Put32(b, OptionalAt + 96 + 8 * 5, 0x3000); // relocations
-    Put32(b, OptionalAt + 96 + 8 * 5 + 4, 0x10);
+    Put32(b, OptionalAt + layout.directoriesAt - 4, 16);
+    Put32(b, DirectoryAt(layout, 2), 0x2000); // resources
+    Put32(b, DirectoryAt(layout, 2) + 4, 16);
+    Put32(b, DirectoryAt(layout, 5), 0x3000); // relocations
+    Put32(b, DirectoryAt(layout, 5) + 4, 0x10);
     const char* names[3] = {".text", ".rsrc", ".reloc"};
     for (uint32_t i = 0; i < 3; ++i) {
-        size_t at = SectionsAt + 40 * i;
+        size_t at = SectionsAt(layout) + 40 * i;
         memcpy(&b[at], names[i], strlen(names[i]));
         Put32(b, at + 8, 0x200);
         Put32(b, at + 12, 0x1000 * (i + 1));
@@ -63,7 +92,7 @@ std::vector<unsigned char> SyntheticProgram() {
 }
 
 PeResource Resource(uint16_t typeId, const char* typeName, uint16_t nameId, uint16_t language,
-                    const std::vector<unsigned char>& data) {
+                    const Bytes& data) {
     PeResource r;
     memset(&r, 0, sizeof r);
     r.typeId = typeId;
@@ -75,8 +104,8 @@ PeResource Resource(uint16_t typeId, const char* typeName, uint16_t nameId, uint
     return r;
 }
 
-std::vector<unsigned char> Rewrite(const std::vector<unsigned char>& image, const PeResourceList& list) {
-    std::vector<unsigned char> out(PeOutputBound(image.size(), &list));
+Bytes Rewrite(const Bytes& image, const PeResourceList& list) {
+    Bytes out(PeOutputBound(image.size(), &list));
     char error[PeErrorCapacity] = "";
     size_t size = WritePeWithResources(image.data(), image.size(), &list, out.data(), out.size(), error);
     INFO(error);
@@ -93,114 +122,287 @@ const PeResource* Find(const PeResourceList& list, const char* typeName, uint16_
     return nullptr;
 }
 
+bool SameResources(const PeResourceList& a, const PeResourceList& b) {
+    if (a.count != b.count) return false;
+    for (int i = 0; i < a.count; ++i) {
+        const PeResource& x = a.items[i];
+        const PeResource& y = b.items[i];
+        if (x.typeId != y.typeId || strcmp(x.typeName, y.typeName) || x.nameId != y.nameId ||
+            strcmp(x.nameName, y.nameName) || x.language != y.language || x.codePage != y.codePage ||
+            x.size != y.size || (x.size && memcmp(x.data, y.data, x.size)))
+            return false;
+    }
+    return true;
+}
+
+// The headers of a rewritten program, read the way the loader reads them.
+struct Headers {
+    size_t optional, sections, directories;
+    uint32_t sectionCount;
+};
+Headers HeadersOf(const Bytes& b) {
+    Headers h;
+    size_t coff = Get32(b, 0x3C) + 4;
+    h.optional = coff + 20;
+    h.sections = h.optional + Get16(b, coff + 16);
+    h.directories = h.optional + (Get16(b, h.optional) == Pe32Plus.magic ? 112 : 96);
+    h.sectionCount = Get16(b, coff + 2);
+    return h;
+}
+
+// A rewritten program is one the loader maps as the linker would have: sections back to back in the file
+// and in memory, the image size and the two moved directories following them, the checksum right; and
+// every header byte the rewrite has no reason to touch stays as it was, as does everything before the
+// resources.
+void CheckRewrite(const Bytes& in, const Bytes& out) {
+    Headers h = HeadersOf(out);
+    REQUIRE(h.sections + 40 * h.sectionCount <= out.size());
+    uint32_t alignment = Get32(out, h.optional + 32);
+    uint32_t resourceRva = Get32(out, h.directories + 16);
+    int resource = -1;
+    for (uint32_t i = 0; i < h.sectionCount; ++i) {
+        size_t at = h.sections + 40 * i;
+        if (Get32(out, at + 12) == resourceRva) resource = static_cast<int>(i);
+        if (i + 1 == h.sectionCount) continue;
+        uint32_t rawPointer = Get32(out, at + 20), rawSize = Get32(out, at + 16);
+        uint32_t end = Get32(out, at + 12) + (Get32(out, at + 8) ? Get32(out, at + 8) : rawSize);
+        CHECK((end + alignment - 1) / alignment * alignment == Get32(out, at + 40 + 12));
+        if (rawSize && Get32(out, at + 40 + 16)) CHECK(rawPointer + rawSize == Get32(out, at + 40 + 20));
+    }
+    REQUIRE(resource >= 0);
+    size_t resourceHeader = h.sections + 40 * static_cast<size_t>(resource);
+    size_t last = h.sections + 40 * (h.sectionCount - 1);
+    CHECK(Get32(out, h.directories + 20) == Get32(out, resourceHeader + 8));
+    CHECK(out.size() == Get32(out, last + 20) + Get32(out, last + 16));
+    uint32_t lastEnd = Get32(out, last + 12) + Get32(out, last + 8);
+    CHECK(Get32(out, h.optional + 56) == (lastEnd + alignment - 1) / alignment * alignment);
+    if (static_cast<uint32_t>(resource) + 1 < h.sectionCount) {
+        uint32_t relocationRva = Get32(out, h.directories + 40);
+        CHECK(relocationRva >= Get32(out, last + 12));
+        CHECK(relocationRva + Get32(out, h.directories + 44) <= lastEnd);
+    }
+    CHECK(Get32(out, h.optional + 64) == PeChecksum(out.data(), out.size()));
+
+    std::vector<bool> mayChange(in.size(), false);
+    auto allow = [&](size_t at, size_t count) {
+        for (size_t i = at; i < at + count && i < mayChange.size(); ++i)
+            mayChange[i] = true;
+    };
+    allow(h.optional + 8, 4);      // size of initialized data
+    allow(h.optional + 56, 4);     // image size
+    allow(h.optional + 64, 4);     // checksum
+    allow(h.directories + 16, 8);  // resources
+    allow(h.directories + 40, 4);  // relocations
+    allow(resourceHeader + 8, 4);  // virtual size
+    allow(resourceHeader + 16, 4); // raw size
+    allow(last + 12, 4);           // a moved relocation section's address
+    allow(last + 20, 4);           // and file position
+    size_t resourcePointer = Get32(out, resourceHeader + 20);
+    REQUIRE(resourcePointer <= in.size());
+    size_t differences = 0;
+    for (size_t i = 0; i < resourcePointer; ++i)
+        if (!mayChange[i] && in[i] != out[i]) ++differences;
+    CHECK(differences == 0);
+}
+
 } // namespace
 
 TEST_CASE("resources written into a program read back byte for byte with consistent headers") {
-    std::vector<unsigned char> image = SyntheticProgram();
-    std::vector<unsigned char> manifest(700, 'm'), dialog(333, 'd'), archive(70000);
-    for (size_t i = 0; i < archive.size(); ++i)
-        archive[i] = static_cast<unsigned char>(i * 131 + 7);
+    for (const Layout& layout : Layouts) {
+        CAPTURE(layout.name);
+        Bytes image = SyntheticProgram(layout);
+        Bytes manifest(700, 'm'), dialog(333, 'd'), archive(70000);
+        for (size_t i = 0; i < archive.size(); ++i)
+            archive[i] = static_cast<unsigned char>(i * 131 + 7);
 
-    static PeResourceList list;
-    list.count = 0;
-    list.items[list.count++] = Resource(5, "", 101, 1041, dialog);
-    list.items[list.count++] = Resource(0, "UPDATE", 102, 1041, archive);
-    list.items[list.count++] = Resource(24, "", 1, 1033, manifest);
-    std::vector<unsigned char> out = Rewrite(image, list);
+        static PeResourceList list;
+        list.count = 0;
+        list.items[list.count++] = Resource(5, "", 101, 1041, dialog);
+        list.items[list.count++] = Resource(0, "UPDATE", 102, 1041, archive);
+        list.items[list.count++] = Resource(24, "", 1, 1033, manifest);
+        Bytes out = Rewrite(image, list);
+        CheckRewrite(image, out);
 
-    static PeResourceList back;
-    char error[PeErrorCapacity] = "";
-    REQUIRE(ReadPeResources(out.data(), out.size(), &back, error));
-    REQUIRE(back.count == 3);
-    // Named types come first, then numbers ascending.
-    CHECK(strcmp(back.items[0].typeName, "UPDATE") == 0);
-    CHECK(back.items[1].typeId == 5);
-    CHECK(back.items[2].typeId == 24);
-    const PeResource* update = Find(back, "UPDATE", 0, 102);
-    REQUIRE(update);
-    CHECK(update->language == 1041);
-    REQUIRE(update->size == archive.size());
-    CHECK(memcmp(update->data, archive.data(), archive.size()) == 0);
+        static PeResourceList back;
+        char error[PeErrorCapacity] = "";
+        REQUIRE(ReadPeResources(out.data(), out.size(), &back, error));
+        REQUIRE(back.count == 3);
+        // Named types come first, then numbers ascending.
+        CHECK(strcmp(back.items[0].typeName, "UPDATE") == 0);
+        CHECK(back.items[1].typeId == 5);
+        CHECK(back.items[2].typeId == 24);
+        const PeResource* update = Find(back, "UPDATE", 0, 102);
+        REQUIRE(update);
+        CHECK(update->language == 1041);
+        REQUIRE(update->size == archive.size());
+        CHECK(memcmp(update->data, archive.data(), archive.size()) == 0);
 
-    // The relocations moved behind the grown resources, bytes intact, and the headers follow them.
-    uint32_t rsrcVirtualSize = Get32(out, SectionsAt + 40 + 8);
-    uint32_t relocationRva = Get32(out, SectionsAt + 80 + 12);
-    uint32_t relocationPointer = Get32(out, SectionsAt + 80 + 20);
-    CHECK(relocationRva >= 0x2000 + rsrcVirtualSize);
-    CHECK(relocationRva % 0x1000 == 0);
-    CHECK(Get32(out, OptionalAt + 96 + 8 * 5) == relocationRva);
-    CHECK(Get32(out, OptionalAt + 96 + 8 * 2 + 4) == rsrcVirtualSize);
-    CHECK(Get32(out, OptionalAt + 56) == relocationRva + 0x1000);
-    CHECK(out.size() == relocationPointer + 0x200);
-    CHECK(memcmp(&out[relocationPointer], &image[0x600], 0x200) == 0);
-    CHECK(Get32(out, OptionalAt + 64) == PeChecksum(out.data(), out.size()));
-    CHECK(out.size() < image.size() + archive.size() + manifest.size() + dialog.size() + 0x600);
+        // The relocations moved behind the grown resources, bytes intact, and the headers follow them.
+        size_t sections = SectionsAt(layout);
+        uint32_t rsrcVirtualSize = Get32(out, sections + 40 + 8);
+        uint32_t relocationRva = Get32(out, sections + 80 + 12);
+        uint32_t relocationPointer = Get32(out, sections + 80 + 20);
+        CHECK(relocationRva >= 0x2000 + rsrcVirtualSize);
+        CHECK(relocationRva % 0x1000 == 0);
+        CHECK(Get32(out, DirectoryAt(layout, 5)) == relocationRva);
+        CHECK(Get32(out, DirectoryAt(layout, 2) + 4) == rsrcVirtualSize);
+        CHECK(Get32(out, OptionalAt + 56) == relocationRva + 0x1000);
+        CHECK(out.size() == relocationPointer + 0x200);
+        CHECK(memcmp(&out[relocationPointer], &image[0x600], 0x200) == 0);
+        CHECK(Get32(out, OptionalAt + 64) == PeChecksum(out.data(), out.size()));
+        CHECK(out.size() < image.size() + archive.size() + manifest.size() + dialog.size() + 0x600);
+        // The fields of one layout are not taken for those of the other.
+        CHECK(Get16(out, CoffAt) == layout.machine);
+        CHECK(Get16(out, OptionalAt) == layout.magic);
+        CHECK(Get32(out, OptionalAt + 24) == Get32(image, OptionalAt + 24));
+        CHECK(Get32(out, OptionalAt + 28) == Get32(image, OptionalAt + 28));
+
+        // Rewriting with what was read back changes nothing.
+        static PeResourceList again;
+        Bytes same = Rewrite(out, back);
+        REQUIRE(ReadPeResources(same.data(), same.size(), &again, error));
+        CHECK(SameResources(again, back));
+        CHECK(same == out);
+    }
 }
 
 TEST_CASE("a rewritten program can be rewritten again with fewer resources") {
-    std::vector<unsigned char> image = SyntheticProgram();
-    std::vector<unsigned char> first(5000, 1), second(10, 2);
-    static PeResourceList list;
-    list.count = 0;
-    list.items[list.count++] = Resource(0, "UPDATE", 102, 1041, first);
-    std::vector<unsigned char> once = Rewrite(image, list);
-    list.items[0] = Resource(0, "UPDATE", 102, 1041, second);
-    std::vector<unsigned char> twice = Rewrite(once, list);
-    static PeResourceList back;
-    char error[PeErrorCapacity];
-    REQUIRE(ReadPeResources(twice.data(), twice.size(), &back, error));
-    REQUIRE(back.count == 1);
-    CHECK(back.items[0].size == 10);
-    CHECK(back.items[0].data[0] == 2);
-    CHECK(twice.size() < once.size());
+    for (const Layout& layout : Layouts) {
+        CAPTURE(layout.name);
+        Bytes image = SyntheticProgram(layout);
+        Bytes first(5000, 1), second(10, 2);
+        static PeResourceList list;
+        list.count = 0;
+        list.items[list.count++] = Resource(0, "UPDATE", 102, 1041, first);
+        Bytes once = Rewrite(image, list);
+        list.items[0] = Resource(0, "UPDATE", 102, 1041, second);
+        Bytes twice = Rewrite(once, list);
+        CheckRewrite(once, twice);
+        static PeResourceList back;
+        char error[PeErrorCapacity];
+        REQUIRE(ReadPeResources(twice.data(), twice.size(), &back, error));
+        REQUIRE(back.count == 1);
+        CHECK(back.items[0].size == 10);
+        CHECK(back.items[0].data[0] == 2);
+        CHECK(twice.size() < once.size());
+    }
 }
 
 TEST_CASE("foreign and damaged programs are refused with a reason") {
-    std::vector<unsigned char> image = SyntheticProgram();
-    static PeResourceList list;
-    char error[PeErrorCapacity];
-    struct Damage {
-        const char* what;
-        size_t at;
-        uint32_t value;
-    };
-    const Damage damages[] = {
-        {"no MZ", 0, 0},
-        {"PE header beyond the file", 0x3C, 0x7FFFFFF0},
-        {"wrong machine", CoffAt, 0x8664},
-        {"too many sections", CoffAt + 2, 200},
-        {"bad file alignment", OptionalAt + 36, 3},
-        {"section data beyond the file", SectionsAt + 40 + 20, 0x7FFF0000},
-        {"resource tree with absurd counts", 0x400 + 12, 0xFFFF},
-    };
-    for (const Damage& damage : damages) {
-        CAPTURE(damage.what);
-        std::vector<unsigned char> bad = image;
-        Put16(bad, damage.at, damage.value);
-        if (damage.value > 0xFFFF) Put32(bad, damage.at, damage.value);
-        list.count = 0;
-        error[0] = '\0';
-        CHECK(ReadPeResources(bad.data(), bad.size(), &list, error) == 0);
-        CHECK(error[0] != '\0');
-    }
-    for (size_t cut : {0u, 10u, 63u, 70u, 100u, 300u}) {
-        CAPTURE(cut);
-        CHECK(ReadPeResources(image.data(), cut, &list, error) == 0);
+    for (const Layout& layout : Layouts) {
+        CAPTURE(layout.name);
+        const Layout& other = layout.magic == Pe32.magic ? Pe32Plus : Pe32;
+        Bytes image = SyntheticProgram(layout);
+        static PeResourceList list;
+        char error[PeErrorCapacity];
+        struct Damage {
+            const char* what;
+            size_t at;
+            uint32_t value;
+        };
+        const Damage damages[] = {
+            {"no MZ", 0, 0},
+            {"PE header beyond the file", 0x3C, 0x7FFFFFF0},
+            {"the other layout's machine", CoffAt, other.machine},
+            {"an ARM machine", CoffAt, 0x1c0},
+            {"the other layout's optional header", OptionalAt, other.magic},
+            {"an optional header too short for its directories", CoffAt + 16, layout.directoriesAt - 8},
+            {"a directory count that wraps", OptionalAt + layout.directoriesAt - 4, 0x20000000},
+            {"too few data directories", OptionalAt + layout.directoriesAt - 4, 2},
+            {"too many sections", CoffAt + 2, 200},
+            {"bad file alignment", OptionalAt + 36, 3},
+            {"section data beyond the file", SectionsAt(layout) + 40 + 20, 0x7FFF0000},
+            {"resource tree with absurd counts", 0x400 + 12, 0xFFFF},
+        };
+        for (const Damage& damage : damages) {
+            CAPTURE(damage.what);
+            Bytes bad = image;
+            Put16(bad, damage.at, damage.value);
+            if (damage.value > 0xFFFF) Put32(bad, damage.at, damage.value);
+            list.count = 0;
+            error[0] = '\0';
+            CHECK(ReadPeResources(bad.data(), bad.size(), &list, error) == 0);
+            CHECK(error[0] != '\0');
+            // The writer reads the headers but not the old tree, which it replaces.
+            if (damage.at >= 0x400) continue;
+            Bytes out(PeOutputBound(bad.size(), &list));
+            CHECK(WritePeWithResources(bad.data(), bad.size(), &list, out.data(), out.size(), error) == 0);
+        }
+        for (size_t cut : {0u, 10u, 63u, 70u, 100u, 300u}) {
+            CAPTURE(cut);
+            CHECK(ReadPeResources(image.data(), cut, &list, error) == 0);
+        }
     }
 }
 
 TEST_CASE("two resources with the same type, name and language are refused") {
-    std::vector<unsigned char> image = SyntheticProgram();
-    std::vector<unsigned char> data(4, 0);
+    Bytes image = SyntheticProgram(Pe32);
+    Bytes data(4, 0);
     static PeResourceList list;
     list.count = 2;
     list.items[0] = Resource(0, "UPDATE", 102, 1041, data);
     list.items[1] = Resource(0, "UPDATE", 102, 1041, data);
-    std::vector<unsigned char> out(PeOutputBound(image.size(), &list));
+    Bytes out(PeOutputBound(image.size(), &list));
     char error[PeErrorCapacity] = "";
     CHECK(WritePeWithResources(image.data(), image.size(), &list, out.data(), out.size(), error) == 0);
     CHECK(strstr(error, "same") != nullptr);
 }
+
+#if defined(PE_PROGRAM_i686) || defined(PE_PROGRAM_x86_64)
+TEST_CASE("real i686 and x86-64 programs take an archive and give it back, and lose it again unchanged") {
+    const char* programs[] = {
+#ifdef PE_PROGRAM_i686
+        PE_PROGRAM_i686,
+#endif
+#ifdef PE_PROGRAM_x86_64
+        PE_PROGRAM_x86_64,
+#endif
+    };
+    for (const char* path : programs) {
+        CAPTURE(path);
+        Bytes image;
+        FILE* file = fopen(path, "rb");
+        REQUIRE(file);
+        unsigned char chunk[65536];
+        size_t got;
+        while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+            image.insert(image.end(), chunk, chunk + got);
+        fclose(file);
+
+        static PeResourceList original, list, back, again;
+        char error[PeErrorCapacity] = "";
+        REQUIRE(ReadPeResources(image.data(), image.size(), &original, error));
+        REQUIRE(Find(original, "", 10, 1) != nullptr); // RCDATA 1 of pe_test.rc
+        Bytes unchanged = Rewrite(image, original);
+        CheckRewrite(image, unchanged);
+
+        Bytes archive(123457);
+        for (size_t i = 0; i < archive.size(); ++i)
+            archive[i] = static_cast<unsigned char>(i ^ (i >> 8));
+        list = original;
+        list.items[list.count++] = Resource(0, "UPDATE", 102, 1041, archive);
+        Bytes updater = Rewrite(image, list);
+        CheckRewrite(image, updater);
+        REQUIRE(ReadPeResources(updater.data(), updater.size(), &back, error));
+        REQUIRE(back.count == original.count + 1);
+        const PeResource* update = Find(back, "UPDATE", 0, 102);
+        REQUIRE(update);
+        REQUIRE(update->size == archive.size());
+        CHECK(memcmp(update->data, archive.data(), archive.size()) == 0);
+
+        // Taking the archive out again gives exactly the program rewritten without it.
+        int kept = 0;
+        for (int i = 0; i < back.count; ++i)
+            if (&back.items[i] != update) back.items[kept++] = back.items[i];
+        back.count = kept;
+        Bytes stripped = Rewrite(updater, back);
+        CheckRewrite(updater, stripped);
+        REQUIRE(ReadPeResources(stripped.data(), stripped.size(), &again, error));
+        CHECK(SameResources(again, original));
+        CHECK(stripped == unchanged);
+    }
+}
+#endif
 
 #ifdef _WIN32
 TEST_CASE("Windows finds a resource added to a real program") {

@@ -1,7 +1,10 @@
-// Reads and rebuilds the resource section of a 32-bit Windows program. The resource section is rebuilt in
-// place of the old one, which must be the last section but for a base-relocation section; that one is
-// moved behind the new resources (the loader finds it through its data directory only). Every read of
-// the input is bounds-checked: a foreign or damaged file is refused with a reason, never followed.
+// Reads and rebuilds the resource section of a Windows program, 32-bit (PE32, i686) or 64-bit (PE32+,
+// x86-64): the two differ here only in the optional header, whose 64-bit fields push the data directories
+// 16 bytes further; every other field the rewrite touches, the checksum among them, sits at the same
+// offset in both. The resource section is rebuilt in place of the old one, which must be the last section
+// but for a base-relocation section; that one is moved behind the new resources (the loader finds it
+// through its data directory only). Every read of the input is bounds-checked: a foreign or damaged file
+// is refused with a reason, never followed.
 #include "tools/pe/pe_resources.h"
 
 #include <cstdio>
@@ -15,7 +18,11 @@ enum : uint32_t {
     CoffHeaderSize = 20,
     SectionHeaderSize = 40,
     OptionalMagicPe32 = 0x10b,
+    OptionalMagicPe32Plus = 0x20b,
     MachineI386 = 0x14c,
+    MachineAmd64 = 0x8664,
+    DirectoriesPe32 = 96, // offset of the data directories in the optional header
+    DirectoriesPe32Plus = 112,
     DirectoryResource = 2,
     DirectorySecurity = 4,
     DirectoryRelocation = 5,
@@ -55,12 +62,13 @@ struct Section {
 // The parts of the headers the rewrite needs, validated against the file.
 struct PeLayout {
     size_t coffOffset, optionalOffset, sectionTableOffset;
+    uint32_t directoriesAt; // within the optional header
     uint32_t sectionCount, sectionAlignment, fileAlignment, sizeOfHeaders, directoryCount;
     Section sections[MaxSections];
 };
 
 size_t DirectoryOffset(const PeLayout& pe, uint32_t index) {
-    return pe.optionalOffset + 96 + 8 * index;
+    return pe.optionalOffset + pe.directoriesAt + 8 * index;
 }
 
 int ParseLayout(const unsigned char* image, size_t size, PeLayout* pe, char* error) {
@@ -77,30 +85,42 @@ int ParseLayout(const unsigned char* image, size_t size, PeLayout* pe, char* err
     }
     pe->coffOffset = peOffset + 4;
     const unsigned char* coff = image + pe->coffOffset;
-    if (Read16(coff) != MachineI386) {
-        SetError(error, "not a 32-bit x86 program");
+    uint32_t machine = Read16(coff);
+    if (machine != MachineI386 && machine != MachineAmd64) {
+        SetError(error, "not a 32-bit x86 program, nor an x86-64 one");
         return 0;
     }
+    int wide = machine == MachineAmd64;
+    pe->directoriesAt = wide ? DirectoriesPe32Plus : DirectoriesPe32;
     pe->sectionCount = Read16(coff + 2);
     uint32_t optionalSize = Read16(coff + 16);
     pe->optionalOffset = pe->coffOffset + CoffHeaderSize;
-    if (optionalSize < 96 || pe->optionalOffset + optionalSize > size ||
-        Read16(image + pe->optionalOffset) != OptionalMagicPe32) {
-        SetError(error, "not a 32-bit program (bad optional header)");
+    if (optionalSize < pe->directoriesAt || pe->optionalOffset + optionalSize > size) {
+        SetError(error, wide ? "not a 64-bit program (bad optional header)"
+                             : "not a 32-bit program (bad optional header)");
+        return 0;
+    }
+    uint32_t magic = Read16(image + pe->optionalOffset);
+    if (magic != (wide ? OptionalMagicPe32Plus : OptionalMagicPe32)) {
+        SetError(error, !wide ? "not a 32-bit program (bad optional header)"
+                        : magic == OptionalMagicPe32
+                            ? "not a 32-bit x86 program: an x86-64 machine with a 32-bit optional header"
+                            : "not a 64-bit program (bad optional header)");
         return 0;
     }
     const unsigned char* optional = image + pe->optionalOffset;
     pe->sectionAlignment = Read32(optional + 32);
     pe->fileAlignment = Read32(optional + 36);
     pe->sizeOfHeaders = Read32(optional + 60);
-    pe->directoryCount = Read32(optional + 92);
+    pe->directoryCount = Read32(optional + pe->directoriesAt - 4);
     if (pe->fileAlignment < 512 || pe->fileAlignment > 65536 ||
         (pe->fileAlignment & (pe->fileAlignment - 1)) || pe->sectionAlignment < pe->fileAlignment ||
         (pe->sectionAlignment & (pe->sectionAlignment - 1))) {
         SetError(error, "bad section or file alignment");
         return 0;
     }
-    if (pe->directoryCount < DirectoryRelocation + 2 || 96 + 8 * pe->directoryCount > optionalSize) {
+    if (pe->directoryCount < DirectoryRelocation + 2 ||
+        pe->directoriesAt + 8 * static_cast<uint64_t>(pe->directoryCount) > optionalSize) {
         SetError(error, "too few data directories");
         return 0;
     }

@@ -1,5 +1,6 @@
-// Rewriting the resources of a 32-bit Windows program without the Windows API: the publisher's tool uses
-// it to put an archive into the updater stub as resource type "UPDATE", id 102, language 1041.
+// Rewriting the resources of a Windows program, 32-bit (i686) or 64-bit (x86-64), without the Windows API:
+// the publisher's tool uses it to put an archive into the updater stub as resource type "UPDATE", id 102,
+// language 1041.
 #pragma once
 
 #include <cstddef>
@@ -26,7 +27,7 @@ struct PeResourceList {
 };
 
 // Reads every resource of a program image. Returns 1, or 0 with a reason in error (capacity
-// PeErrorCapacity) when the image is not a well-formed 32-bit program or its resources are damaged.
+// PeErrorCapacity) when the image is not a well-formed i686 or x86-64 program or its resources are damaged.
 int ReadPeResources(const unsigned char* image, size_t size, PeResourceList* list, char* error);
 
 // Writes a copy of the program image whose resources are exactly list (sorted as Windows expects), in a
