@@ -1,7 +1,18 @@
 #!/bin/sh
 # Installs the Debian packages that building and testing need, once: nothing happens when they are there.
+# Wine comes for the route scripts/wine-route.sh decides: the 32-bit loader (wine32:i386) where this host
+# executes 32-bit programs, the 64-bit one (wine64) and the x86_64 cross compiler where it does not.
 set -e
-packages="locales cmake make g++ g++-mingw-w64-i686 wine wine32:i386 doctest-dev xvfb xauth imagemagick fonts-ipafont-gothic gzip"
+cd "$(dirname "$0")/.."
+packages="locales cmake make g++ g++-mingw-w64-i686 doctest-dev xvfb xauth imagemagick fonts-ipafont-gothic gzip"
+# The x86_64 cross compiler on every host too: the resource writer's tests take a real 64-bit program through it.
+packages="$packages g++-mingw-w64-x86-64"
+decision=$(scripts/wine-route.sh --before-install)
+case "$decision" in
+i686*) packages="$packages wine wine32:i386" ;;
+x86_64*) packages="$packages wine wine64" ;;
+*) echo "install-deps: no Wine for this host: ${decision#* }" ;;
+esac
 missing=""
 for package in $packages; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"
@@ -14,7 +25,9 @@ japanese_locale() {
 }
 if [ -z "$missing" ]; then japanese_locale; exit 0; fi
 echo "Installing:$missing"
-dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
+case "$missing" in
+*:i386*) dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386 ;;
+esac
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
 japanese_locale

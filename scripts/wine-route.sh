@@ -4,10 +4,16 @@
 # wine64 runs 64-bit programs natively), "none" where neither can run. Prints one line, the route and why:
 #   x86_64 this host cannot execute 32-bit x86 programs (exit status 126 from a tiny i386 program)
 # UPDATER_WINE_ROUTE=i686|x86_64|none forces the route (none: the Wine tests are skipped).
-# Usage: wine-route.sh [WORK_DIR]   (where the probe program is written; default a temporary folder)
+# Usage: wine-route.sh [--before-install] [WORK_DIR]   (WORK_DIR: where the probe program is written, default
+# a temporary folder; --before-install: the route the host calls for, whether its Wine is installed or not)
 # Only for the tests of this script: UPDATER_WINE_PROBE names a program run in place of the i386 probe
 # (status 42 means it ran), UPDATER_WINE_LIBDIR the folder of Wine's loaders (default /usr/lib/wine).
 set -u
+installed=1
+if [ "${1:-}" = --before-install ]; then
+    installed=0
+    shift
+fi
 libdir=${UPDATER_WINE_LIBDIR:-/usr/lib/wine}
 
 case "${UPDATER_WINE_ROUTE:-}" in
@@ -63,7 +69,7 @@ else
     loader=$libdir/wine64
     package="wine64"
 fi
-if [ ! -x "$loader" ]; then
+if [ "$installed" = 1 ] && [ ! -x "$loader" ]; then
     echo "none $why, and Wine's $route loader $loader is missing (package $package; scripts/install-deps.sh installs it)"
     exit 0
 fi

@@ -236,6 +236,12 @@ else
     fi
 fi
 
+# The updater is of the route's architecture, as the driver is: on the x86_64 route a 32-bit one would run
+# here only because this host also executes 32-bit code.
+machine() { od -An -tx2 -j$(($(od -An -tu4 -j60 -N4 "$1" | tr -d ' ') + 4)) -N2 "$1" | tr -d ' '; }
+[ "$(machine "$installer_dir/update.exe")" = "$(machine "$bin/e2e_driver.exe")" ] ||
+    fail "the updater's machine $(machine "$installer_dir/update.exe") is not the driver's $(machine "$bin/e2e_driver.exe")"
+
 # The registry of the installed product.
 registry=$common/registry
 [ -f "$scenario/registry" ] && registry=$scenario/registry
