@@ -4,11 +4,23 @@
 # a CD-ROM copy), installs an example game into a fresh Wine prefix (registry, SETUP.INI, files, a CD-ROM
 # drive holding disk 1), runs the updater headless through every page with the end-to-end driver, and shows
 # what changed on disk and the exit status. Run from anywhere, as root on Debian 12; everything it makes
-# lies under build/ (build/release, build/demo).
-set -eu
+# lies under build/ (build/release, build/demo). The updater runs as an i686 program where this host
+# executes 32-bit programs and as an x86_64 one where it does not (scripts/wine-route.sh; UPDATER_WINE_ROUTE
+# forces either); the stub that is installed and ships is the i686 one on every host.
+set -eEu -o pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+# No step ends the job in silence: whatever fails says what it was.
+trap 'echo "FAILED: line $LINENO of scripts/demo.sh: $BASH_COMMAND (exit status $?)"' ERR
 scripts/install-deps.sh
+decision=$(scripts/wine-route.sh)
+route=${decision%% *}
+why=${decision#* }
+if [ "$route" = none ]; then
+    echo "The demonstration cannot run here: no Wine can run its updater ($why)."
+    trap - ERR
+    exit 1
+fi
 
 demo=$root/build/demo
 release=$root/build/release
@@ -25,36 +37,49 @@ quietly() { # runs a build step, showing its log only when it fails
     }
 }
 
+say "The updater's architecture: $route ($why)"
+if [ "$route" = i686 ]; then
+    echo "   the updater runs as the 32-bit program that ships, in a 32-bit Wine prefix"
+else
+    echo "   the updater is built on the 64-bit stub and runs in a 64-bit Wine prefix; the stub that ships stays i686"
+fi
+
 say "Building updpack and its updater stub (native tool, Windows stub with mingw-w64), and installing them"
-quietly cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DUPDATER_WINDOWS_BUILD=ON
+quietly cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DUPDATER_WINDOWS_BUILD=ON \
+    -DUPDATER_WINE_ROUTE="$route"
 quietly cmake --build "$release" -j2 --target updpack updpack_stub
 quietly cmake --install "$release" --prefix "$release/install"
-# The end-to-end driver plays the user; it is a test program of the Windows build.
-quietly cmake -S . -B "$release/driver" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.toolchain.cmake" \
+# The end-to-end driver plays the user; it is a test program of the Windows build, of the route's
+# architecture, as is the stub of the x86_64 route.
+quietly cmake -S . -B "$release/driver-$route" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$route.toolchain.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON
-quietly cmake --build "$release/driver" -j2 --target e2e_driver
+quietly cmake --build "$release/driver-$route" -j2 --target e2e_driver update
 updpack=$release/install/bin/updpack
-bin=$release/driver/bin
+bin=$release/driver-$route/bin
+stub=()
+[ "$route" = i686 ] || stub=(--stub "$bin/update.exe")
 echo "   $updpack"
 echo "   $release/install/bin/update-stub.exe ($(stat -c %s "$release/install/bin/update-stub.exe") bytes, the updater without an archive)"
+[ "$route" = i686 ] || echo "   $bin/update.exe ($(stat -c %s "$bin/update.exe") bytes, the 64-bit stub of this run)"
 
-say "Building the example updater: updpack build update.exe examples/update"
+say "Building the example updater: updpack build update.exe examples/update${stub:+ ${stub[*]}}"
 sed -n '/^\[UPDATE\]/,$p' examples/update.ini.utf8 | sed 's/^/   /'
 rm -f "$demo/update.exe"
-"$updpack" build "$demo/update.exe" examples/update | sed 's/^/   /'
+"$updpack" build "$demo/update.exe" examples/update "${stub[@]}" | sed 's/^/   /'
 "$updpack" list "$demo/update.exe" | sed 's/^/   /'
 
 # ---- the example installation ---------------------------------------------------------------------------
 prefix=$demo/prefix
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+. scripts/wine-env.sh
+wine_env "$route" "$prefix"
 wine_run() { "$root/scripts/wine-run.sh" "$prefix" "$@"; }
 game=$prefix/drive_c/SampleGame
 cdrom=$demo/cdrom
 
 say "Preparing a fresh Wine prefix with the installed example game"
-wineserver -k >/dev/null 2>&1 || true
+"$wine_server" -k >/dev/null 2>&1 || true
 rm -rf "$prefix" "$cdrom"
-"$root/scripts/wine-prefix.sh" "$prefix"
+"$root/scripts/wine-prefix.sh" "$prefix" "$route"
 # Drive D: is a CD-ROM drive holding disk 1 of the game; Wine reads the drive types once, at its start.
 mkdir -p "$cdrom/movie"
 printf 'SAMPLE GAME DISK 1\r\n' >"$cdrom/SAMPLE1.CHK"
@@ -105,7 +130,10 @@ Windows Registry Editor Version 5.00
 "InstAdd"=dword:00000000
 EOF
 } >"$demo/registry.reg"
-wine_run regedit /S "Z:$demo/registry.reg" >/dev/null 2>&1
+wine_run regedit /S "Z:$demo/registry.reg" >"$demo/regedit.log" 2>&1 || {
+    echo "FAILED: regedit could not import the game's registry key (output: $demo/regedit.log)"
+    exit 1
+}
 echo "   registry HKCU\\Software\\ExampleSoft\\SampleGame: InstPath C:\\SampleGame, DataPath C:\\SampleGame\\save, InstMode 0"
 echo "   C:\\SampleGame\\SETUP.INI, the game's files, drive D: (CD-ROM) with SAMPLE1.CHK and movie\\"
 
@@ -137,11 +165,13 @@ EOF
 say "Running update.exe under Wine, headless, driven through every page"
 echo "   (agreement → 同意する → 次へ → confirmation → 次へ → update → 完了)"
 set +e
+trap - ERR
 wine_run "$bin/e2e_driver.exe" "Z:$demo/script" 'C:\updater\update.exe' 2>"$demo/driver.stderr" |
     sed 's/^step [0-9]*: /   /; s/^PASS .*/   every page as expected/'
 status=${PIPESTATUS[0]}
 set -e
-wineserver -k >/dev/null 2>&1 || true
+trap 'echo "FAILED: line $LINENO of scripts/demo.sh: $BASH_COMMAND (exit status $?)"' ERR
+"$wine_server" -k >/dev/null 2>&1 || true
 listing >"$demo/after.txt"
 
 say "What changed in C:\\SampleGame (sizes in bytes, times UTC)"
@@ -171,4 +201,4 @@ if [ "$status" -ne 0 ]; then
 fi
 echo
 echo "update.exe exit status: 1 (the run reached \"完了\"; the driver checked the status)"
-echo "SUCCESS: the example update was applied to the example game under Wine."
+echo "SUCCESS: the example update was applied to the example game under Wine ($route updater: $why)."

@@ -3,20 +3,28 @@
 # tests/e2e/render/ under Xvfb with Wine's X11 driver (the tests use the null driver) and takes a screenshot
 # of the wizard window at each "snapshot" step of their scripts.
 # Usage: scripts/render-pages.sh [BUILD_DIR]   (default build/test; it must hold the native updpack and
-# the Windows programs in windows/bin, as scripts/test.sh leaves them)
+# the Windows programs of its Wine route, as scripts/test.sh leaves them)
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
 build=$(cd "${1:-build/test}" && pwd)
 updpack=$build/bin/updpack
-bin=$build/windows/bin
+route=$(cut -d' ' -f1 "$build/wine-route.txt" 2>/dev/null) || route=""
+case "$route" in
+i686) bin=$build/windows/bin ;;
+x86_64) bin=$build/windows-x86_64/bin ;;
+*)
+    echo "render-pages: no Wine route in $build ($(cat "$build/wine-route.txt" 2>/dev/null || echo "not configured"))" >&2
+    exit 1
+    ;;
+esac
 template=$build/tests/e2e/template-prefix
 out=$root/docs/images
 [ -x "$updpack" ] && [ -f "$bin/update.exe" ] && [ -f "$bin/e2e_driver.exe" ] || {
     echo "render-pages: build first: $updpack and $bin/{update,e2e_driver,e2e_game,e2e_set_archive}.exe" >&2
     exit 1
 }
-scripts/wine-prefix.sh "$template"
+scripts/wine-prefix.sh "$template" "$route"
 mkdir -p "$out"
 
 # One scenario on the display $DISPLAY: the driver asks for each picture with NAME.request (the window's
