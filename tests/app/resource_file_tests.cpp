@@ -1,7 +1,8 @@
 // The shipped update.exe checked in its file, natively, with the publisher's own resource reader: a 32-bit
 // GUI program whose resources are exactly the two wizard templates and the manifest (and the archive, when
 // the build was given one). It holds on every host, including those that cannot run 32-bit programs, where
-// resource_tests.cpp cannot load this file under Wine.
+// resource_tests.cpp cannot load this file under Wine. On the x86_64 route the 64-bit program that the
+// Wine tests run is held to the same resources.
 #include "tests/app/update_resource_checks.h"
 #include "tools/pe/pe_resources.h"
 
@@ -15,8 +16,8 @@
 #include <vector>
 
 namespace {
-std::vector<unsigned char> ReadProgram() {
-    std::ifstream file(UPDATE_STUB_PATH, std::ios::binary);
+std::vector<unsigned char> ReadProgram(const char* path) {
+    std::ifstream file(path, std::ios::binary);
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
@@ -36,24 +37,32 @@ const PeResource* Find(const PeResourceList& list, uint16_t type, uint16_t name,
     }
     return nullptr;
 }
-} // namespace
+struct Program {
+    const char* path;
+    uint16_t machine;
+    uint16_t optionalMagic;
+};
 
-TEST_CASE("the shipped update.exe is a 32-bit GUI program") {
-    std::vector<unsigned char> image = ReadProgram();
-    CAPTURE(UPDATE_STUB_PATH);
+// The shipped program, and on the x86_64 route the 64-bit one that runs under Wine there.
+const Program Programs[] = {
+    {UPDATE_STUB_PATH, 0x14C, 0x10B}, // i386, PE32
+#ifdef UPDATE_X86_64_PATH
+    {UPDATE_X86_64_PATH, 0x8664, 0x20B}, // x86-64, PE32+
+#endif
+};
+
+void CheckHeaders(const Program& program, const std::vector<unsigned char>& image) {
     REQUIRE(image.size() > 0x200);
     CHECK(Field(image, 0, 2) == 0x5A4D); // "MZ"
     size_t header = Field(image, 0x3C, 4);
     REQUIRE(header + 24 + 0x60 <= image.size());
-    CHECK(Field(image, header, 4) == 0x4550);      // "PE\0\0"
-    CHECK(Field(image, header + 4, 2) == 0x14C);   // i386
-    CHECK(Field(image, header + 24, 2) == 0x10B);  // PE32 optional header
+    CHECK(Field(image, header, 4) == 0x4550); // "PE\0\0"
+    CHECK(Field(image, header + 4, 2) == program.machine);
+    CHECK(Field(image, header + 24, 2) == program.optionalMagic);
     CHECK(Field(image, header + 24 + 68, 2) == 2); // the Windows GUI subsystem: no console window
 }
 
-TEST_CASE("the shipped update.exe carries the templates, the manifest and nothing else") {
-    std::vector<unsigned char> image = ReadProgram();
-    REQUIRE(!image.empty());
+void CheckResources(const std::vector<unsigned char>& image) {
     std::unique_ptr<PeResourceList> list(new PeResourceList());
     char error[PeErrorCapacity] = "";
     REQUIRE_MESSAGE(ReadPeResources(image.data(), image.size(), list.get(), error) == 1, error);
@@ -77,4 +86,15 @@ TEST_CASE("the shipped update.exe carries the templates, the manifest and nothin
     }
     CHECK(archives <= 1);
     CHECK(list->count == 3 + archives);
+}
+} // namespace
+
+TEST_CASE("update.exe is a GUI program of its architecture and carries the templates, the manifest and "
+          "nothing else") {
+    for (const Program& program : Programs) {
+        CAPTURE(program.path);
+        std::vector<unsigned char> image = ReadProgram(program.path);
+        CheckHeaders(program, image);
+        CheckResources(image);
+    }
 }
