@@ -31,6 +31,9 @@ timespec UtcTime(int year, int month, int day, int hour, int minute, int second,
 
 // Runs the built updpack with the arguments (each quoted for the shell); output gets stdout and stderr.
 int RunTool(const std::vector<std::string>& arguments, std::string& output);
+// The same, but a run that has not ended after seconds is killed and gives 124 (a tool that would wait for
+// ever fails the test instead of stalling it).
+int RunToolWithin(int seconds, const std::vector<std::string>& arguments, std::string& output);
 
 // Runs a routine of the tool in this process and keeps what it writes to stdout and stderr.
 struct SavedOutput {

@@ -25,9 +25,16 @@ struct HostFileId {
 HostFileId HostFileIdentity(const char* path);
 int SameHostFile(const HostFileId& a, const HostFileId& b);
 
+// What a folder's entry is, as the entry itself (a link is not followed).
+enum HostItemKind {
+    HostRegularFile,
+    HostSubfolder,
+    HostLink,       // a symbolic link (a reparse point on Windows), dangling or not
+    HostSpecialFile // a named pipe, device or socket: reading one could block or never end
+};
 struct HostFolderItem {
     std::string name; // UTF-8
-    int regular;      // a regular file (followed through links); folders and devices are not
+    HostItemKind kind;
     uint64_t size;
     uint64_t fileTime; // last write as a FILETIME
     int timeKnown;     // 0 when the host's time has no FILETIME (before 1601)
@@ -37,10 +44,15 @@ struct HostFolderItem {
 // UTF-8 is reported and fails the listing after the rest is read.
 int ListHostFolder(const char* folder, std::vector<HostFolderItem>& items);
 
+// Whether ReadHostFile takes a path that is a symbolic link: a path the user gives may be one, a file
+// listed in a folder to pack may not (it was listed as a file of its own and must still be one).
+enum HostLinkRule { FollowLinks, RefuseLinks };
 // Reads the whole regular file at path into a new malloc buffer. A file of limit bytes or more, one that
-// is not a regular file, or one that changes size while read is refused; label names it in messages.
-unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit, uint32_t* size,
-                            uint64_t* fileTime);
+// is not a regular file, or one that changes size while read is refused; label names it in messages. The
+// file is opened without waiting and checked before a byte is read, so a named pipe or a device is refused
+// at once rather than read for ever.
+unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit, HostLinkRule links,
+                            uint32_t* size, uint64_t* fileTime);
 // Whether path names a folder.
 int IsHostFolder(const char* path);
 // Creates folder and the folders above it that are missing.

@@ -58,6 +58,22 @@ HostFileId IdentityOf(const struct stat& status) {
     return id;
 }
 
+HostItemKind ItemKind(mode_t mode) {
+    if (S_ISREG(mode)) return HostRegularFile;
+    if (S_ISDIR(mode)) return HostSubfolder;
+    if (S_ISLNK(mode)) return HostLink;
+    return HostSpecialFile;
+}
+
+// Why a file that is not a regular file is not read, in the words of a message.
+const char* NotRegular(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder, not a regular file";
+    if (S_ISFIFO(mode)) return "a named pipe (FIFO), not a regular file";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device, not a regular file";
+    if (S_ISSOCK(mode)) return "a socket, not a regular file";
+    return "not a regular file";
+}
+
 int WriteDescriptor(int file, const void* data, size_t size, int* error) {
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
@@ -117,7 +133,8 @@ int ListHostFolder(const char* folder, std::vector<HostFolderItem>& items) {
     while (dirent* entry = readdir(listing)) {
         if (!strcmp(entry->d_name, ".") || !strcmp(entry->d_name, "..")) continue;
         struct stat status;
-        if (fstatat(dirfd(listing), entry->d_name, &status, 0) != 0) {
+        // The entry itself: a link, dangling or not, is listed as a link, never as what it points to.
+        if (fstatat(dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
             Report("\"%s\": %s", entry->d_name, strerror(errno));
             listed = 0;
             errno = 0;
@@ -125,7 +142,7 @@ int ListHostFolder(const char* folder, std::vector<HostFolderItem>& items) {
         }
         HostFolderItem item;
         item.name = entry->d_name;
-        item.regular = S_ISREG(status.st_mode);
+        item.kind = ItemKind(status.st_mode);
         item.size = static_cast<uint64_t>(status.st_size);
         item.timeKnown = FileTimeFromHost(status.st_mtim, &item.fileTime);
         if (!item.timeKnown) item.fileTime = 0;
@@ -141,10 +158,17 @@ int ListHostFolder(const char* folder, std::vector<HostFolderItem>& items) {
     return listed;
 }
 
-unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit, uint32_t* size,
-                            uint64_t* fileTime) {
-    int file = open(path, O_RDONLY | O_CLOEXEC);
+unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit, HostLinkRule links,
+                            uint32_t* size, uint64_t* fileTime) {
+    // O_NONBLOCK: opening a named pipe without a writer, or a device, would otherwise wait for ever. For the
+    // regular file that is all this reads, the flag changes nothing.
+    int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (links == RefuseLinks ? O_NOFOLLOW : 0);
+    int file = open(path, flags);
     struct stat status;
+    if (file < 0 && errno == ELOOP && links == RefuseLinks) {
+        Report("%s: a symbolic link, not a regular file", label);
+        return nullptr;
+    }
     if (file < 0 || fstat(file, &status) != 0) {
         Report("%s: cannot read: %s", label, strerror(errno));
         if (file >= 0) close(file);
@@ -152,7 +176,7 @@ unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit,
     }
     const char* refusal = nullptr;
     if (!S_ISREG(status.st_mode))
-        refusal = "not a regular file";
+        refusal = NotRegular(status.st_mode);
     else if (static_cast<uint64_t>(status.st_size) >= limit)
         refusal = "too large";
     else if (fileTime && !FileTimeFromHost(status.st_mtim, fileTime))

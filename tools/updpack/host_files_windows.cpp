@@ -183,7 +183,16 @@ int ListHostFolder(const char* folder, std::vector<HostFolderItem>& items) {
             listed = 0;
             continue;
         }
-        item.regular = !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+        // A reparse point (a symbolic link, a junction, a mount point) is listed as a link, whatever it
+        // points to and whether or not that exists.
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            item.kind = HostLink;
+        else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            item.kind = HostSubfolder;
+        else if (found.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)
+            item.kind = HostSpecialFile;
+        else
+            item.kind = HostRegularFile;
         item.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
         item.fileTime = FileTimeValue(found.ftLastWriteTime);
         item.timeKnown = 1;
@@ -199,20 +208,33 @@ int ListHostFolder(const char* folder, std::vector<HostFolderItem>& items) {
     return listed;
 }
 
-unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit, uint32_t* size,
-                            uint64_t* fileTime) {
+unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit, HostLinkRule links,
+                            uint32_t* size, uint64_t* fileTime) {
+    // With RefuseLinks the reparse point itself is opened, so that it can be seen and refused.
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | (links == RefuseLinks ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    BY_HANDLE_FILE_INFORMATION information;
-    if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &information)) {
+                              flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         Report("%s: cannot read: %s", label, SystemMessage(GetLastError()).c_str());
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        return nullptr;
+    }
+    // A pipe, a console or another device may never end: the handle's type says so before anything is read.
+    BY_HANDLE_FILE_INFORMATION information;
+    memset(&information, 0, sizeof information);
+    DWORD type = GetFileType(file);
+    if (type == FILE_TYPE_DISK && !GetFileInformationByHandle(file, &information)) {
+        Report("%s: cannot read: %s", label, SystemMessage(GetLastError()).c_str());
+        CloseHandle(file);
         return nullptr;
     }
     uint64_t fileSize = (static_cast<uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
     const char* refusal = nullptr;
-    if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        refusal = "not a regular file";
+    if (type != FILE_TYPE_DISK)
+        refusal = "a pipe or a device, not a regular file";
+    else if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        refusal = "a symbolic link or another reparse point, not a regular file";
+    else if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        refusal = "a folder, not a regular file";
     else if (fileSize >= limit || fileSize >= (uint64_t(1) << 32))
         refusal = "too large";
     if (refusal) {
