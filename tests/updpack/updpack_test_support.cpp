@@ -16,10 +16,13 @@
 
 #include <doctest/doctest.h>
 
-ScratchFolder::ScratchFolder() {
-    char pattern[] = "updpack-scratch-XXXXXX";
-    REQUIRE(mkdtemp(pattern) != nullptr);
-    char* absolute = realpath(pattern, nullptr);
+ScratchFolder::ScratchFolder(ScratchPlace place) {
+    struct stat status;
+    int inMemory = place == ScratchInMemory && stat("/dev/shm", &status) == 0 && S_ISDIR(status.st_mode) &&
+                   access("/dev/shm", W_OK) == 0;
+    std::string pattern = inMemory ? "/dev/shm/updpack-scratch-XXXXXX" : "updpack-scratch-XXXXXX";
+    REQUIRE(mkdtemp(&pattern[0]) != nullptr);
+    char* absolute = realpath(pattern.c_str(), nullptr);
     path = absolute;
     free(absolute);
 }

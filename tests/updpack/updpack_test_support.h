@@ -13,10 +13,13 @@
 
 typedef std::vector<unsigned char> Bytes;
 
-// A fresh folder under the build folder, removed with everything in it when the test ends.
+// A fresh folder under the build folder, removed with everything in it when the test ends. A folder of
+// many files goes to memory (/dev/shm) where the host has it: on a busy disk, creating and removing tens of
+// thousands of files takes minutes, whatever the tool does.
+enum ScratchPlace { ScratchOnDisk, ScratchInMemory };
 struct ScratchFolder {
     std::string path;
-    ScratchFolder();
+    explicit ScratchFolder(ScratchPlace place = ScratchOnDisk);
     ~ScratchFolder();
     std::string operator/(const std::string& name) const { return path + "/" + name; }
 };

@@ -92,20 +92,23 @@ int ExtractArchive(const char* archivePath, const char* folder) {
     OpenedArchive archive;
     std::vector<uint32_t> dataOffsets;
     if (!OpenAndLocate(archivePath, archive, dataOffsets)) return 0;
-    int extracted = MakeHostFolders(folder);
+    // Every name is checked before anything is written, and each one refused is named.
+    uint32_t count = archive.header->entryCount;
+    std::vector<std::string> hostNames(count);
+    std::vector<const char*> names(count);
+    int extracted = 1;
+    for (uint32_t i = 0; i < count; ++i) {
+        extracted &= HostNameFromArchive(archive.entries[i].name, hostNames[i]);
+        names[i] = archive.entries[i].name;
+    }
+    // The updater finds only the first of several entries it takes for the same name.
+    std::vector<size_t> first;
+    FirstOfSameNames(names, first);
+    extracted = extracted && MakeHostFolders(folder);
     uint32_t written = 0;
-    for (uint32_t i = 0; extracted && i < archive.header->entryCount; ++i) {
+    for (uint32_t i = 0; extracted && i < count; ++i) {
         const ArchiveEntry& entry = archive.entries[i];
-        std::string hostName;
-        if (!HostNameFromArchive(entry.name, hostName)) {
-            extracted = 0;
-            break;
-        }
-        // The updater finds only the first of several entries it takes for the same name.
-        uint32_t earlier = 0;
-        while (earlier < i && !SameArchiveName(archive.entries[earlier].name, entry.name))
-            ++earlier;
-        if (earlier < i) {
+        if (first[i] != i) {
             Report("skipping entry %u %s: the updater only ever uses the first entry of that name", i,
                    PrintableName(entry.name).c_str());
             continue;
@@ -114,7 +117,8 @@ int ExtractArchive(const char* archivePath, const char* folder) {
         int owned;
         extracted = DecodeEntry(archive, archivePath, i, dataOffsets[i], &content, &owned, nullptr);
         if (!extracted) break;
-        extracted = WriteExtractedFile(HostJoin(folder, hostName), content, entry.size, EntryFileTime(entry));
+        extracted =
+            WriteExtractedFile(HostJoin(folder, hostNames[i]), content, entry.size, EntryFileTime(entry));
         if (owned) free(const_cast<unsigned char*>(content));
         written += extracted;
     }

@@ -67,14 +67,16 @@ int CollectFolder(const char* folder, const char* archivePath, std::vector<Packe
 
     std::sort(files.begin(), files.end(),
               [](const PackedFile& a, const PackedFile& b) { return a.archiveName < b.archiveName; });
+    std::vector<const char*> names;
+    for (const PackedFile& file : files)
+        names.push_back(file.archiveName.c_str());
+    std::vector<size_t> first;
+    FirstOfSameNames(names, first);
     for (size_t i = 0; i < files.size(); ++i) {
-        for (size_t j = i + 1; j < files.size(); ++j) {
-            if (SameArchiveName(files[i].archiveName.c_str(), files[j].archiveName.c_str())) {
-                Report("\"%s\" and \"%s\": the updater does not tell these names apart",
-                       files[i].hostName.c_str(), files[j].hostName.c_str());
-                collected = 0;
-            }
-        }
+        if (first[i] == i) continue;
+        Report("\"%s\" and \"%s\": the updater does not tell these names apart",
+               files[first[i]].hostName.c_str(), files[i].hostName.c_str());
+        collected = 0;
     }
     return collected;
 }

@@ -80,6 +80,12 @@ void AbandonHostOutput(HostOutput& output);
 int MakeProfileCopy(const unsigned char* content, size_t size, char* path, size_t capacity);
 void RemoveProfileCopy(const char* path);
 
+// A key for an archive name (code page 932) under which every two names the updater's case-insensitive
+// compare (lstrcmpiA) takes for the same are equal, so that sorting by it brings them together. On POSIX
+// hosts it follows the platform stand-in's compare exactly (equal keys exactly for equal names); on
+// Windows it is the system's own sort key of that compare.
+std::string ArchiveNameSortKey(const char* archiveName);
+
 // Converts UTF-8 to code page 932 and back exactly; 0 when a character has no form on the other side.
 int CodePage932FromUtf8(const char* text, std::string& result);
 int Utf8FromCodePage932(const char* text, std::string& result);

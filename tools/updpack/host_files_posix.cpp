@@ -5,7 +5,9 @@
 #include "tools/updpack/updpack.h"
 
 #include "platform/text_format.h"
+#include "platform/win32.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -339,6 +341,61 @@ int MakeProfileCopy(const unsigned char* content, size_t size, char* path, size_
 
 void RemoveProfileCopy(const char* path) {
     unlink(path);
+}
+
+namespace {
+// Every double-byte code (a lead byte and any trail byte but NUL) mapped to the rank of its character among
+// all of them in lstrcmpiA's order; equal ranks exactly for codes it takes for the same character. Sorting
+// with lstrcmpiA itself is sound here, though not for whole names: between two names of one double-byte
+// character each, the stand-in compares the characters they stand for as numbers, a strict weak ordering.
+// (Between whole names it is not one: a double-byte character against a single byte compares raw bytes.)
+const std::vector<uint16_t>& DoubleByteRanks() {
+    static std::vector<uint16_t> ranks;
+    if (!ranks.empty()) return ranks;
+    std::vector<uint16_t> codes;
+    for (unsigned lead = 0x80; lead <= 0xFF; ++lead) {
+        if (!IsDBCSLeadByte(static_cast<BYTE>(lead))) continue;
+        for (unsigned trail = 1; trail <= 0xFF; ++trail)
+            codes.push_back(static_cast<uint16_t>(lead << 8 | trail));
+    }
+    auto compare = [](uint16_t a, uint16_t b) {
+        char x[3] = {static_cast<char>(a >> 8), static_cast<char>(a & 0xFF), 0};
+        char y[3] = {static_cast<char>(b >> 8), static_cast<char>(b & 0xFF), 0};
+        return lstrcmpiA(x, y);
+    };
+    std::sort(codes.begin(), codes.end(), [&](uint16_t a, uint16_t b) { return compare(a, b) < 0; });
+    ranks.assign(0x10000, 0);
+    uint16_t rank = 0;
+    for (size_t i = 0; i < codes.size(); ++i) {
+        if (i > 0 && compare(codes[i - 1], codes[i]) != 0) ++rank;
+        ranks[codes[i]] = rank;
+    }
+    return ranks;
+}
+} // namespace
+
+// The stand-in's lstrcmpiA walks both names in step, a unit at a time: a lead byte with a trail byte is
+// one unit, compared by its character; any other byte is one, compared with ASCII letters folded. A
+// double-byte unit never equals a single-byte one (a lead byte against a byte that is not a lead byte
+// differs; a lead byte at the very end meets the NUL after it). So two names compare equal exactly when
+// their units do, one by one, and the key spells the units as two bytes each: a single byte as 0 and the
+// folded byte, a double-byte unit as 1 + its rank, high byte first.
+std::string ArchiveNameSortKey(const char* archiveName) {
+    std::string key;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(archiveName);
+    while (*p) {
+        unsigned unit;
+        if (IsDBCSLeadByte(p[0]) && p[1]) {
+            unit = 0x100u + DoubleByteRanks()[p[0] << 8 | p[1]];
+            p += 2;
+        } else {
+            unit = (*p >= 'A' && *p <= 'Z') ? *p + ('a' - 'A') : *p;
+            p += 1;
+        }
+        key += static_cast<char>(unit >> 8);
+        key += static_cast<char>(unit & 0xFF);
+    }
+    return key;
 }
 
 int CodePage932FromUtf8(const char* text, std::string& result) {

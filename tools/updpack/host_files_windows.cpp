@@ -418,6 +418,23 @@ void RemoveProfileCopy(const char* path) {
     DeleteFileA(path);
 }
 
+// lstrcmpiA is CompareStringA in the thread's locale, ignoring case; the documented sort key of the same
+// locale and flags orders names as that compare does, equal keys for equal names.
+std::string ArchiveNameSortKey(const char* archiveName) {
+    LCID locale = GetThreadLocale();
+    DWORD flags = LCMAP_SORTKEY | NORM_IGNORECASE;
+    int length = LCMapStringA(locale, flags, archiveName, -1, nullptr, 0);
+    std::string key;
+    if (length > 0) {
+        key.assign(static_cast<size_t>(length), '\0');
+        length = LCMapStringA(locale, flags, archiveName, -1, &key[0], length);
+    }
+    // Not expected for a name of at most 259 bytes; names without a key then form one group of their own.
+    if (length <= 0) return std::string();
+    key.resize(static_cast<size_t>(length));
+    return key;
+}
+
 int CodePage932FromUtf8(const char* text, std::string& result) {
     int converted;
     std::wstring wide = Wide(text, CP_UTF8, &converted);
