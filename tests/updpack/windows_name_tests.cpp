@@ -1,5 +1,6 @@
 // Names Windows cannot hold as written (device names, a dot or space at the end, a colon, control
-// characters): create refuses to pack them and extract to write them, each with its reason.
+// characters): create refuses to pack them and extract to write them, each with its reason. Names up to the
+// host's longest extract, since the temporary file beside a target is never longer than the target's name.
 #include "tests/updpack/updpack_test_support.h"
 #include "tools/updpack/updpack.h"
 
@@ -127,4 +128,37 @@ TEST_CASE("extract names every refused entry before writing any") {
     CHECK(output.find("entry \"PRN\"") != std::string::npos);
     CHECK(output.find("entry \"x:y\"") != std::string::npos);
     CHECK_FALSE(HostFileExists(scratch / "out"));
+}
+
+TEST_CASE("names up to the longest the host holds go through create and extract") {
+    // A name of 248 to 255 bytes used to fail: the temporary name beside it was longer than the host's
+    // limit of 255. 259 bytes fit an entry but no Linux folder.
+    for (size_t length : {247u, 248u, 250u, 254u, 255u}) {
+        CAPTURE(length);
+        ScratchFolder scratch;
+        std::string source = scratch / "source";
+        REQUIRE(mkdir(source.c_str(), 0777) == 0);
+        std::string name = std::string(length - 4, 'n') + ".dat";
+        WriteHostFile(source + "/" + name, "long");
+        std::string output;
+        REQUIRE(RunTool({"create", scratch / "long.kt2", source}, output) == 0);
+        REQUIRE(RunTool({"extract", scratch / "long.kt2", scratch / "out"}, output) == 0);
+        CHECK(FolderNames(scratch / "out") == std::vector<std::string>{name});
+        Bytes content;
+        REQUIRE(ReadHostFile(scratch / "out/" + name, content));
+        CHECK(std::string(content.begin(), content.end()) == "long");
+        // Again over the file that is there now.
+        REQUIRE(RunTool({"extract", scratch / "long.kt2", scratch / "out"}, output) == 0);
+        CHECK(FolderNames(scratch / "out") == std::vector<std::string>{name});
+    }
+
+    ScratchFolder scratch;
+    std::string archivePath = scratch / "longest.kt2";
+    std::string longest(259, 'n');
+    WriteHostFile(archivePath, BuildImage({StoredEntry(longest, Bytes(1, 'x'))}),
+                  UtcTime(2020, 1, 1, 0, 0, 0, 0));
+    std::string output;
+    CHECK(RunTool({"extract", archivePath, scratch / "out"}, output) == 1);
+    CHECK(output.find("File name too long") != std::string::npos);
+    CHECK(FolderNames(scratch / "out").empty());
 }

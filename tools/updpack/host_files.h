@@ -59,7 +59,9 @@ int IsHostFolder(const char* path);
 int MakeHostFolders(const char* folder);
 
 // A file that grows in a temporary file beside finalPath and replaces it only when whole, so that a failed
-// run leaves any earlier file as it was. Nothing is left behind by AbandonHostOutput.
+// run leaves any earlier file as it was. Nothing is left behind by AbandonHostOutput. The temporary name is
+// short and of its own form (".updpack-" and a unique suffix), never longer than the final name needs:
+// a final name at the file system's length limit still gets written.
 struct HostOutput {
     intptr_t handle;           // descriptor or HANDLE; -1 when none is open
     std::string temporaryPath; // removed again unless FinishHostOutput renamed it
@@ -73,6 +75,12 @@ int WriteHostOutputAt(HostOutput& output, uint64_t offset, const void* data, siz
 // file into place. The output is closed afterwards, whatever the result.
 int FinishHostOutput(HostOutput& output, const uint64_t* fileTime);
 void AbandonHostOutput(HostOutput& output);
+// Many files finished together (extract): CloseHostOutput stamps and closes one, leaving it beside its place;
+// PlaceHostOutputs makes every closed one durable and renames each into place, then empties the list. A flush
+// per file costs a commit of the file system's journal each, which for thousands of small files is minutes;
+// on POSIX hosts the files are flushed at once. On failure every output still in the list is abandoned.
+int CloseHostOutput(HostOutput& output, const uint64_t* fileTime);
+int PlaceHostOutputs(std::vector<HostOutput>& outputs);
 
 // A private copy of content in the host's temporary folder, named as the platform's profile reader takes
 // paths (the ANSI code page on Windows), for reading with the updater's own readers. RemoveProfileCopy

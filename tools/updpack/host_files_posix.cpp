@@ -247,8 +247,7 @@ int BeginHostOutput(HostOutput& output, const char* finalPath) {
     output.finalPath = finalPath;
     size_t slash = output.finalPath.rfind('/');
     std::string folder = slash == std::string::npos ? "" : output.finalPath.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? output.finalPath : output.finalPath.substr(slash + 1);
-    output.temporaryPath = folder + "." + base + ".XXXXXX";
+    output.temporaryPath = folder + ".updpack-XXXXXX";
     int file = mkstemp(&output.temporaryPath[0]);
     if (file < 0) {
         Report("%s: cannot create a file beside it: %s", finalPath, strerror(errno));
@@ -278,7 +277,9 @@ int WriteHostOutputAt(HostOutput& output, uint64_t offset, const void* data, siz
     return 0;
 }
 
-int FinishHostOutput(HostOutput& output, const uint64_t* fileTime) {
+namespace {
+// Stamps the file with fileTime when one is given, flushes it when asked, and closes it.
+int CloseOutputFile(HostOutput& output, const uint64_t* fileTime, int flush) {
     int file = static_cast<int>(output.handle);
     int error = 0;
     if (fileTime) {
@@ -286,21 +287,80 @@ int FinishHostOutput(HostOutput& output, const uint64_t* fileTime) {
         times[0] = times[1] = HostTimeFromFileTime(*fileTime);
         if (futimens(file, times) != 0) error = errno;
     }
-    if (!error && fsync(file) != 0) error = errno;
+    if (!error && flush && fsync(file) != 0) error = errno;
     if (close(file) != 0 && !error) error = errno;
     output.handle = -1;
-    if (error) {
-        Report("%s: cannot write: %s", output.finalPath.c_str(), strerror(error));
-    } else if (rename(output.temporaryPath.c_str(), output.finalPath.c_str()) != 0) {
+    if (!error) return 1;
+    Report("%s: cannot write: %s", output.finalPath.c_str(), strerror(error));
+    AbandonHostOutput(output);
+    return 0;
+}
+
+int RenameIntoPlace(HostOutput& output) {
+    if (rename(output.temporaryPath.c_str(), output.finalPath.c_str()) != 0) {
         Report("%s: cannot put the file in place: %s", output.finalPath.c_str(), strerror(errno));
-        error = 1;
-    }
-    if (error) {
         AbandonHostOutput(output);
         return 0;
     }
     output.temporaryPath.clear();
     return 1;
+}
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Flushes the file system that holds folder, written data and names alike (fsync on a folder makes its
+// names durable; syncfs, where there is one, the data of every file in it at once).
+int FlushFolder(const std::string& folder, int data) {
+    int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) return 0;
+#ifdef __linux__
+    int flushed = data ? syncfs(descriptor) == 0 : fsync(descriptor) == 0;
+#else
+    if (data) sync();
+    int flushed = fsync(descriptor) == 0;
+#endif
+    int error = errno;
+    close(descriptor);
+    errno = error;
+    return flushed;
+}
+} // namespace
+
+int FinishHostOutput(HostOutput& output, const uint64_t* fileTime) {
+    return CloseOutputFile(output, fileTime, 1) && RenameIntoPlace(output);
+}
+
+int CloseHostOutput(HostOutput& output, const uint64_t* fileTime) {
+    return CloseOutputFile(output, fileTime, 0);
+}
+
+int PlaceHostOutputs(std::vector<HostOutput>& outputs) {
+    int placed = 1;
+    std::string flushed;
+    for (size_t i = 0; placed && i < outputs.size(); ++i) {
+        std::string folder = FolderOf(outputs[i].finalPath);
+        if (folder == flushed) continue;
+        placed = FlushFolder(folder, 1);
+        if (!placed) Report("%s: cannot write: %s", outputs[i].finalPath.c_str(), strerror(errno));
+        flushed = folder;
+    }
+    for (size_t i = 0; placed && i < outputs.size(); ++i)
+        placed = RenameIntoPlace(outputs[i]);
+    flushed.clear();
+    for (size_t i = 0; placed && i < outputs.size(); ++i) {
+        std::string folder = FolderOf(outputs[i].finalPath);
+        if (folder == flushed) continue;
+        placed = FlushFolder(folder, 0);
+        if (!placed) Report("%s: cannot write the folder: %s", folder.c_str(), strerror(errno));
+        flushed = folder;
+    }
+    for (HostOutput& output : outputs)
+        AbandonHostOutput(output);
+    outputs.clear();
+    return placed;
 }
 
 void AbandonHostOutput(HostOutput& output) {

@@ -310,12 +310,11 @@ int BeginHostOutput(HostOutput& output, const char* finalPath) {
     output.finalPath = finalPath;
     size_t slash = output.finalPath.find_last_of("\\/:");
     std::string folder = slash == std::string::npos ? "" : output.finalPath.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? output.finalPath : output.finalPath.substr(slash + 1);
     DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[32];
-        FormatText(suffix, sizeof suffix, ".%08lx.tmp", static_cast<unsigned long>(seed + attempt * 7919u));
-        output.temporaryPath = folder + "." + base + suffix;
+        FormatText(suffix, sizeof suffix, "-%08lx.tmp", static_cast<unsigned long>(seed + attempt * 7919u));
+        output.temporaryPath = folder + ".updpack" + suffix;
         HANDLE file =
             CreateFileW(WidePath(output.temporaryPath.c_str()).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -349,7 +348,10 @@ int WriteHostOutputAt(HostOutput& output, uint64_t offset, const void* data, siz
     return 0;
 }
 
-int FinishHostOutput(HostOutput& output, const uint64_t* fileTime) {
+namespace {
+// Stamps the file with fileTime when one is given, flushes and closes it. Windows has no flush of a whole
+// volume short of administrator rights, so every file is flushed on its own.
+int CloseOutputFile(HostOutput& output, const uint64_t* fileTime) {
     HANDLE file = reinterpret_cast<HANDLE>(output.handle);
     int done = 1;
     if (fileTime) {
@@ -365,21 +367,42 @@ int FinishHostOutput(HostOutput& output, const uint64_t* fileTime) {
         done = 0;
     }
     output.handle = -1;
-    if (!done) {
-        Report("%s: cannot write: %s", output.finalPath.c_str(), SystemMessage(error).c_str());
-    } else if (!MoveFileExW(WidePath(output.temporaryPath.c_str()).c_str(),
-                            WidePath(output.finalPath.c_str()).c_str(),
-                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (done) return 1;
+    Report("%s: cannot write: %s", output.finalPath.c_str(), SystemMessage(error).c_str());
+    AbandonHostOutput(output);
+    return 0;
+}
+
+int MoveIntoPlace(HostOutput& output) {
+    if (!MoveFileExW(WidePath(output.temporaryPath.c_str()).c_str(),
+                     WidePath(output.finalPath.c_str()).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         Report("%s: cannot put the file in place: %s", output.finalPath.c_str(),
                SystemMessage(GetLastError()).c_str());
-        done = 0;
-    }
-    if (!done) {
         AbandonHostOutput(output);
         return 0;
     }
     output.temporaryPath.clear();
     return 1;
+}
+} // namespace
+
+int FinishHostOutput(HostOutput& output, const uint64_t* fileTime) {
+    return CloseOutputFile(output, fileTime) && MoveIntoPlace(output);
+}
+
+int CloseHostOutput(HostOutput& output, const uint64_t* fileTime) {
+    return CloseOutputFile(output, fileTime);
+}
+
+int PlaceHostOutputs(std::vector<HostOutput>& outputs) {
+    int placed = 1;
+    for (size_t i = 0; placed && i < outputs.size(); ++i)
+        placed = MoveIntoPlace(outputs[i]);
+    for (HostOutput& output : outputs)
+        AbandonHostOutput(output);
+    outputs.clear();
+    return placed;
 }
 
 void AbandonHostOutput(HostOutput& output) {
