@@ -52,11 +52,29 @@ std::string Utf8(const wchar_t* text) {
     return result;
 }
 
-// A host path as the wide API takes it; a path that is not UTF-8 cannot name a file.
-std::wstring WidePath(const char* path) {
+// A host path in UTF-16 as it is written; a path that is not UTF-8 cannot name a file.
+std::wstring PlainWidePath(const char* path) {
     int converted;
     std::wstring result = Wide(path, CP_UTF8, &converted);
     return converted ? result : std::wstring(L"?");
+}
+
+// A host path as the wide file API takes it. A whole path of MAX_PATH characters or more (a name of up to
+// 255 characters in any folder can make one) is opened only as a full path with the "\\?\" prefix, which
+// also turns off the API's tidying of the path: the path is made full, and so tidied, first.
+std::wstring WidePath(const char* path) {
+    std::wstring plain = PlainWidePath(path);
+    if (plain.compare(0, 4, L"\\\\?\\") == 0 || plain.compare(0, 4, L"\\\\.\\") == 0) return plain;
+    DWORD length = GetFullPathNameW(plain.c_str(), 0, nullptr, nullptr);
+    if (length == 0) return plain;
+    std::wstring full(length, L'\0');
+    length = GetFullPathNameW(plain.c_str(), length, &full[0], nullptr);
+    if (length == 0 || length >= full.size()) return plain;
+    full.resize(length);
+    // Folders are created below MAX_PATH less room for an 8.3 name; the same margin holds for everything.
+    if (full.size() < MAX_PATH - 12) return plain;
+    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
 }
 
 std::string SystemMessage(DWORD error) {
@@ -282,7 +300,7 @@ int IsHostFolder(const char* path) {
 }
 
 int MakeHostFolders(const char* folder) {
-    std::wstring path = WidePath(folder);
+    std::wstring path = PlainWidePath(folder);
     // Past a drive ("C:\") or a share ("\\server\share\"), each separator ends a folder to create.
     size_t start = 1;
     if (path.size() >= 2 && path[1] == L':') start = 3;
