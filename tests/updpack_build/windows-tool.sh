@@ -3,9 +3,10 @@
 # whose code page 932 form ends in the byte 0x5C): create gives the same archive byte for byte, list the same
 # listing, test passes, extract gives the files back with their times, build (stub found beside the tool)
 # gives the same updater, and list/test read that updater. A name of 255 characters goes through create and
-# extract (its whole path is past MAX_PATH). Refusals: a name code page 932 lacks, a device name, a named
-# pipe in the folder and the NUL device as the archive (both refused at once, not waited on), a folder the
-# updater would stumble on, a program that carries no archive.
+# extract (its whole path is past MAX_PATH). Refusals: names the updater does not tell apart (letters and
+# full-width letters in another case), a name code page 932 lacks, a device name, a named pipe in the folder
+# and the NUL device as the archive (both refused at once, not waited on), a folder the updater would
+# stumble on, a program that carries no archive.
 # Usage: windows-tool.sh PREFIX WINDOWS_BIN UPDPACK WORK
 set -u
 prefix=$1
@@ -87,6 +88,13 @@ grep -q '"pipe": a pipe or a device, not a regular file' stderr || fail "pipe re
 rm -f bad/pipe
 wintool list NUL >/dev/null && fail "list took the NUL device"
 grep -q 'NUL: a pipe or a device, not a regular file' stderr || fail "NUL refusal: $(cat stderr)"
+# Names the updater takes for the same, found by the system's own sort key.
+mkdir same
+for name in Data.bin DATA.BIN Ａ.txt ａ.txt ア.txt; do printf 'x' >"same/$name"; done
+wintool create same.kt2 same >/dev/null && fail "create took names the updater does not tell apart"
+grep -q '"DATA.BIN" and "Data.bin": the updater does not tell these names apart' stderr &&
+    grep -q '"Ａ.txt" and "ａ.txt"' stderr && [ "$(grep -c 'does not tell' stderr)" = 2 ] ||
+    fail "same-name refusal: $(cat stderr)"
 printf 'x' >"bad/€.dat"
 wintool create bad.kt2 bad >/dev/null && fail "create took a name code page 932 lacks"
 grep -q '"€.dat": the name has no code page 932 form' stderr || fail "create refusal: $(cat stderr)"
