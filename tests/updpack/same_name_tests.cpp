@@ -99,6 +99,17 @@ TEST_CASE("each name is matched to the first earlier name the updater takes for 
         FirstOfSameNames(c.names, first);
         CHECK(first == c.first);
     }
+
+    // A hostile directory of 20,000 spellings of one name: every one goes back to the first.
+    std::vector<std::string> spellings;
+    for (int i = 0; i < 20000; ++i)
+        spellings.push_back(i % 2 ? "same.dat" : "SAME.dat");
+    std::vector<const char*> names;
+    for (const std::string& spelling : spellings)
+        names.push_back(spelling.c_str());
+    std::vector<size_t> first;
+    FirstOfSameNames(names, first);
+    CHECK(first == std::vector<size_t>(names.size(), 0));
 }
 
 TEST_CASE("a folder of 20,000 files goes through list, test, extract and create's folder check") {

@@ -114,7 +114,9 @@ void FirstOfSameNames(const std::vector<const char*>& archiveNames, std::vector<
         end = start + 1;
         while (end < count && keys[order[end]] == keys[order[start]])
             ++end;
-        // Within one key the compare itself decides; a group is a handful of names, in their given order.
+        // Within one key the compare itself decides, in the names' given order. Where the key is exact (equal
+        // keys for equal names only) the first compare settles each name, so even a group of thousands of
+        // copies of one name costs one compare per name.
         for (size_t j = start; j < end; ++j) {
             size_t k = start;
             while (k < j && !SameArchiveName(archiveNames[order[k]], archiveNames[order[j]]))
