@@ -21,7 +21,8 @@ cd "$work"
 
 awk -v n="$count" 'BEGIN {
     for (i = 0; i < n; ++i) {
-        name = sprintf("source/file%06d.dat", i)
+        # Half the names are Japanese: the updater compares their double-byte characters as characters.
+        name = sprintf(i % 2 ? "source/セーブデータ%06d.dat" : "source/file%06d.dat", i)
         printf "small file %d of the benchmark, %s\n", i, (i % 3 ? "text that repeats, text that repeats" : "x") > name
         close(name)
     }
