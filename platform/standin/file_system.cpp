@@ -97,6 +97,7 @@ namespace Standin {
 void ResetFileSystem() {
     memset(drives, 0, sizeof drives);
     extendedQueryAvailable = true;
+    ResetDllSearch();
     hasTempPath = false;
     lastError = 0;
 }
@@ -461,8 +462,15 @@ HMODULE LoadLibraryA(LPCSTR name) {
     return Kernel32;
 }
 
+HMODULE GetModuleHandleA(LPCSTR name) {
+    if (!name || (strcasecmp(name, "kernel32.dll") != 0 && strcasecmp(name, "kernel32") != 0)) return nullptr;
+    return Kernel32;
+}
+
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
-    if (module != Kernel32 || !extendedQueryAvailable || strcmp(name, "GetDiskFreeSpaceExA") != 0) return nullptr;
+    if (module != Kernel32) return nullptr;
+    if (FARPROC procedure = Standin::DllSearchProcedure(name)) return procedure;
+    if (!extendedQueryAvailable || strcmp(name, "GetDiskFreeSpaceExA") != 0) return nullptr;
     return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&StandinGetDiskFreeSpaceExA));
 }
 

@@ -102,6 +102,7 @@ typedef SHFILEOPSTRUCTA* LPSHFILEOPSTRUCTA;
 #define FILE_END 2u
 #define MOVEFILE_REPLACE_EXISTING 0x1u
 #define MOVEFILE_WRITE_THROUGH 0x8u
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800u
 
 #define GMEM_FIXED 0x0u
 #define GMEM_ZEROINIT 0x40u
@@ -178,10 +179,12 @@ BOOL GetDiskFreeSpaceA(LPCSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerS
                        LPDWORD totalClusters);
 DWORD GetLastError();
 
-// Modules (the extended free-space query is looked up by name)
+// Modules (the extended free-space query and the default DLL folders are looked up by name)
 HMODULE LoadLibraryA(LPCSTR name);
+HMODULE GetModuleHandleA(LPCSTR name);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
+BOOL SetDllDirectoryA(LPCSTR folder);
 
 // Text in the ANSI code page (code page 932)
 int lstrcmpiA(LPCSTR a, LPCSTR b);
