@@ -210,6 +210,15 @@ int FolderOf(const char* path, char* folder, size_t capacity) {
     return 1;
 }
 
+// One write of the whole content, flushed to the disk before the handle is closed. 1 or 0.
+int WriteFlushedAndClose(HANDLE file, const void* data, uint32_t size) {
+    DWORD written = 0;
+    BOOL wrote = WriteFile(file, data, size, &written, nullptr) && written == size;
+    BOOL flushed = wrote && FlushFileBuffers(file);
+    BOOL closed = CloseHandle(file);
+    return wrote && flushed && closed;
+}
+
 int StampTimes(const char* path, const FILETIME* time) {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 0;
@@ -345,10 +354,11 @@ unsigned char* ReadWholeFile(const char* path, uint32_t* sizeOut) {
 
 int WriteWholeFile(const char* path, const void* data, uint32_t size, const FILETIME* fileTime) {
     // The content goes into a new file beside the target, which replaces the target only once it is
-    // complete: a failed write (disk full, I/O error) leaves the old file whole. The times are set after
-    // the replacement so that the file system cannot carry the replaced file's creation time over.
-    // A read-only target is refused as creating over it would be; a replacing move is not held back
-    // by the attribute everywhere (Wine lets it through).
+    // complete and on the disk: a failed write (disk full, I/O error) or a killed process leaves the old
+    // file whole, and after a power loss the new name never shows empty or partial content. The times are
+    // set after the replacement so that the file system cannot carry the replaced file's creation time
+    // over. A read-only target is refused as creating over it would be; a replacing move is not held
+    // back by the attribute everywhere (Wine lets it through).
     DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return 0;
     char folder[MAX_PATH];
@@ -360,10 +370,8 @@ int WriteWholeFile(const char* path, const void* data, uint32_t size, const FILE
         DeleteFileA(temporary);
         return 0;
     }
-    DWORD written = 0;
-    BOOL wrote = WriteFile(file, data, size, &written, nullptr) && written == size;
-    BOOL closed = CloseHandle(file);
-    if (!wrote || !closed || !MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING)) {
+    if (!WriteFlushedAndClose(file, data, size) ||
+        !MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileA(temporary);
         return 0;
     }

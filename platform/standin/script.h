@@ -16,6 +16,14 @@ void RemoveDrive(char letter);
 void SetFreeSpace(char letter, uint64_t freeBytes);
 // Whether GetProcAddress finds "GetDiskFreeSpaceExA" (the fallback query is used otherwise).
 void SetExtendedFreeSpaceQuery(bool available);
+// What the stand-in did to put written files on the disk, counted since the last reset: FlushFileBuffers
+// calls, handles closed with writes never flushed, and moves made with MOVEFILE_WRITE_THROUGH.
+struct DurabilityCounts {
+    int flushes;
+    int unflushedCloses;
+    int writeThroughMoves;
+};
+const DurabilityCounts& Durability();
 // The DLL search: whether GetProcAddress finds "SetDefaultDllDirectories" in kernel32, and what
 // SetDefaultDllDirectories and SetDllDirectoryA were asked since the last reset.
 struct DllSearchRecord {

@@ -476,6 +476,21 @@ TEST_CASE("QueryDiskSpace uses the extended query, or clusters when it cannot be
 #endif
 }
 
+namespace {
+
+#ifndef _WIN32
+void ExpectReplacedThroughTemporary(const Standin::DurabilityCounts& before, bool throughTemporary) {
+    const Standin::DurabilityCounts& after = Standin::Durability();
+    // Every written byte reaches the disk before the file is closed; a replacement writes its rename
+    // through to the folder.
+    CHECK(after.unflushedCloses == before.unflushedCloses);
+    CHECK(after.flushes == before.flushes + 1);
+    CHECK(after.writeThroughMoves == before.writeThroughMoves + (throughTemporary ? 1 : 0));
+}
+#endif
+
+} // namespace
+
 TEST_CASE("ReadWholeFile and WriteWholeFile") {
     Scope scope;
     std::string path = PathIn(scope.folder, "whole.bin");
@@ -551,3 +566,17 @@ TEST_CASE("ReadWholeFile and WriteWholeFile") {
     }
 #endif
 }
+
+#ifndef _WIN32
+TEST_CASE("WriteWholeFile puts the content on the disk before it replaces the target") {
+    Scope scope;
+    std::string path = PathIn(scope.folder, "durable.bin");
+    for (const char* content : {"first", "second"}) {
+        CAPTURE(content);
+        Standin::DurabilityCounts before = Standin::Durability();
+        CHECK(WriteWholeFile(path.c_str(), content, static_cast<uint32_t>(strlen(content)), nullptr) == 1);
+        ExpectReplacedThroughTemporary(before, true);
+        CHECK(ReadTestFile(path) == content);
+    }
+}
+#endif
