@@ -195,19 +195,39 @@ int ExistingFileIsLater(const char* path, const FILETIME& time) {
     return existing > packed;
 }
 
-// The folder part of path including its last separator ("." when there is none), stepping over
-// double-byte characters whose trail byte may equal "\".
-int FolderOf(const char* path, char* folder, size_t capacity) {
-    const char* end = nullptr;
+// Bytes of path up to and including its last separator (0 when there is none), stepping over double-byte
+// characters whose trail byte may equal "\\".
+size_t FolderLength(const char* path) {
+    size_t length = 0;
     for (const char* p = path; *p; p = CharNextA(p)) {
-        if (*p == '\\' || *p == '/') end = p + 1;
+        if (*p == '\\' || *p == '/') length = static_cast<size_t>(p - path) + 1;
     }
-    if (!end) return CopyText(folder, capacity, ".");
-    size_t length = static_cast<size_t>(end - path);
-    if (length + 1 > capacity) return 0;
-    memcpy(folder, path, length);
-    folder[length] = '\0';
-    return 1;
+    return length;
+}
+
+// A free name for the temporary file that replaces path, in path's own folder and within MAX_PATH: the
+// target's name followed by ".~up" and a hex digit, or where that is too long "~" and a hex digit alone.
+// A name that exists (left by a run that was killed, or anybody's file) is never taken. 0 when no name
+// fits or every one is taken.
+int FreeTemporaryName(const char* path, char* temporary) {
+    static const char Digits[] = "0123456789ABCDEF";
+    size_t length = strlen(path);
+    size_t folder = FolderLength(path);
+    for (int form = 0; form < 2; ++form) {
+        size_t stem = form == 0 ? length : folder;
+        const char* marker = form == 0 ? ".~up" : "~";
+        size_t markerLength = strlen(marker);
+        if (stem + markerLength + 1 > MAX_PATH - 1) continue;
+        memcpy(temporary, path, stem);
+        memcpy(temporary + stem, marker, markerLength);
+        for (int digit = 0; digit < 16; ++digit) {
+            temporary[stem + markerLength] = Digits[digit];
+            temporary[stem + markerLength + 1] = '\0';
+            if (GetFileAttributesA(temporary) == INVALID_FILE_ATTRIBUTES) return 1;
+        }
+    }
+    temporary[0] = '\0';
+    return 0;
 }
 
 // One write of the whole content, flushed to the disk before the handle is closed. 1 or 0.
@@ -361,15 +381,20 @@ int WriteWholeFile(const char* path, const void* data, uint32_t size, const FILE
     // back by the attribute everywhere (Wine lets it through).
     DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return 0;
-    char folder[MAX_PATH];
+    // Longer paths do not fit the updater's buffers, nor the ANSI calls.
+    if (strlen(path) > MAX_PATH - 1) return 0;
     char temporary[MAX_PATH];
-    if (!FolderOf(path, folder, sizeof folder) || !GetTempFileNameA(folder, "upd", 0, temporary)) return 0;
-    HANDLE file =
-        CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        DeleteFileA(temporary);
-        return 0;
+    if (!FreeTemporaryName(path, temporary)) {
+        // A folder of 258 bytes leaves no room for any temporary name (or every one is taken): the
+        // target is written in place, as a plain write does, rather than not at all.
+        HANDLE file =
+            CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE || !WriteFlushedAndClose(file, data, size)) return 0;
+        return fileTime ? StampTimes(path, fileTime) : 1;
     }
+    HANDLE file =
+        CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
     if (!WriteFlushedAndClose(file, data, size) ||
         !MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileA(temporary);
