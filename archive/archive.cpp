@@ -247,6 +247,44 @@ int StampTimes(const char* path, const FILETIME* time) {
     return stamped && closed;
 }
 
+// The whole-file write. The content goes into a new file beside the target, which replaces the target
+// only once it is complete and on the disk: a failed write (disk full, I/O error) or a killed process
+// leaves the old file whole, and after a power loss the new name never shows empty or partial content.
+// A read-only target is refused, as creating over it would be, unless clearReadOnly: then it is made
+// writable only just before it is replaced (Windows refuses to replace it otherwise), so that a write
+// that fails or is killed before leaves it as it was. The times are set after the replacement so that
+// the file system cannot carry the replaced file's creation time over.
+int ReplaceWholeFile(const char* path, const void* data, uint32_t size, const FILETIME* fileTime,
+                     int clearReadOnly) {
+    DWORD attributes = GetFileAttributesA(path);
+    int readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly && !clearReadOnly) return 0;
+    // Longer paths do not fit the updater's buffers, nor the ANSI calls.
+    if (strlen(path) > MAX_PATH - 1) return 0;
+    char temporary[MAX_PATH];
+    if (!FreeTemporaryName(path, temporary)) {
+        // A folder of 258 bytes leaves no room for any temporary name (or every one is taken): the
+        // target is written in place, as a plain write does, rather than not at all.
+        if (readOnly) SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+        HANDLE file =
+            CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE || !WriteFlushedAndClose(file, data, size)) return 0;
+        return fileTime ? StampTimes(path, fileTime) : 1;
+    }
+    HANDLE file =
+        CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    int replaced = WriteFlushedAndClose(file, data, size);
+    if (replaced && readOnly) SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    replaced = replaced && MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!replaced) {
+        if (readOnly) SetFileAttributesA(path, attributes);
+        DeleteFileA(temporary);
+        return 0;
+    }
+    return fileTime ? StampTimes(path, fileTime) : 1;
+}
+
 } // namespace
 
 void ForgetExtendedFreeSpaceQuery() {
@@ -312,13 +350,14 @@ int ExtractEntry(const char* targetPath, const char* name, int checkTime) {
     if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         result = 0;
     } else {
-        if (exists && (attributes & FILE_ATTRIBUTE_READONLY))
-            SetFileAttributesA(targetPath, FILE_ATTRIBUTE_NORMAL);
+        // A read-only file ends writable either way, but only once it is replaced or kept: until then a
+        // failed or killed run leaves it as it was.
         if (checkTime && exists && ExistingFileIsLater(targetPath, entry->fileTime)) {
+            if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(targetPath, FILE_ATTRIBUTE_NORMAL);
             result = 1;
         } else {
             FILETIME time = entry->fileTime;
-            result = WriteWholeFile(targetPath, content, entry->size, &time);
+            result = ReplaceWholeFile(targetPath, content, entry->size, &time, 1);
         }
     }
     if (owned) GlobalFree(content);
@@ -373,32 +412,5 @@ unsigned char* ReadWholeFile(const char* path, uint32_t* sizeOut) {
 }
 
 int WriteWholeFile(const char* path, const void* data, uint32_t size, const FILETIME* fileTime) {
-    // The content goes into a new file beside the target, which replaces the target only once it is
-    // complete and on the disk: a failed write (disk full, I/O error) or a killed process leaves the old
-    // file whole, and after a power loss the new name never shows empty or partial content. The times are
-    // set after the replacement so that the file system cannot carry the replaced file's creation time
-    // over. A read-only target is refused as creating over it would be; a replacing move is not held
-    // back by the attribute everywhere (Wine lets it through).
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return 0;
-    // Longer paths do not fit the updater's buffers, nor the ANSI calls.
-    if (strlen(path) > MAX_PATH - 1) return 0;
-    char temporary[MAX_PATH];
-    if (!FreeTemporaryName(path, temporary)) {
-        // A folder of 258 bytes leaves no room for any temporary name (or every one is taken): the
-        // target is written in place, as a plain write does, rather than not at all.
-        HANDLE file =
-            CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE || !WriteFlushedAndClose(file, data, size)) return 0;
-        return fileTime ? StampTimes(path, fileTime) : 1;
-    }
-    HANDLE file =
-        CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    if (!WriteFlushedAndClose(file, data, size) ||
-        !MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileA(temporary);
-        return 0;
-    }
-    return fileTime ? StampTimes(path, fileTime) : 1;
+    return ReplaceWholeFile(path, data, size, fileTime, 0);
 }
