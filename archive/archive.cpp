@@ -196,7 +196,7 @@ int ExistingFileIsLater(const char* path, const FILETIME& time) {
 }
 
 // Bytes of path up to and including its last separator (0 when there is none), stepping over double-byte
-// characters whose trail byte may equal "\\".
+// characters whose trail byte may equal "\".
 size_t FolderLength(const char* path) {
     size_t length = 0;
     for (const char* p = path; *p; p = CharNextA(p)) {

@@ -480,7 +480,7 @@ TEST_CASE("QueryDiskSpace uses the extended query, or clusters when it cannot be
 
 namespace {
 
-// The names in a folder given as the updater names paths (ending with "\\"), sorted.
+// The names in a folder given as the updater names paths (ending with "\"), sorted.
 std::vector<std::string> NamesIn(const std::string& folder) {
     std::vector<std::string> names;
 #ifndef _WIN32
@@ -506,7 +506,7 @@ std::vector<std::string> NamesIn(const std::string& folder) {
     return names;
 }
 
-// A folder under base whose path, its last "\\" included, is exactly length bytes: nested folders of at
+// A folder under base whose path, its last "\" included, is exactly length bytes: nested folders of at
 // most 100 bytes each, all created.
 std::string FolderOfLength(const std::string& base, size_t length) {
     std::string folder = base;
@@ -625,7 +625,7 @@ TEST_CASE("WriteWholeFile puts the content on the disk before it replaces the ta
 #endif
 
 TEST_CASE("WriteWholeFile writes every target of up to 259 bytes, through a temporary file where one fits") {
-    // Folder and target lengths count bytes of the path as the updater names it, the folder's last "\\"
+    // Folder and target lengths count bytes of the path as the updater names it, the folder's last "\"
     // included. A temporary name beside the target is the target's with ".~up" and a digit (5 bytes
     // more), or "~" and a digit in the folder (the folder and 2 bytes); only a folder of 258 bytes, whose
     // target's name is one byte, leaves no room for either.
