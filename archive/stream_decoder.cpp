@@ -1,8 +1,10 @@
-// Decoder of the archive's compressed stream. Two routes over one state: a fast loop that runs while at
-// least one whole token of input and the longest match of output remain, checking its bounds once per
-// token, and a careful route that checks every bit and byte where it is taken. The fast loop hands over
-// to the careful route at the token where it would need a check it does not make (near an end, a match
-// reaching before the start, the end marker), so both routes give the same bytes and the same verdict.
+// Decoder of the archive's compressed stream. Two routes over one state: a fast loop that runs while the
+// input and output left exceed what one token can touch, checking only a match's distance per token, and
+// a careful route that checks every bit and byte where it is taken. The fast loop hands over to the
+// careful route at the start of a token it does not finish (near an end, a match reaching before the
+// start, the end marker), so both routes give the same verdict, the same consumed count and the same
+// output. The fast loop copies in wide units and may write scratch bytes past a match's end inside the
+// capacity; later tokens overwrite them before the stream can succeed.
 #include "archive/stream_decoder.h"
 #include "archive/stream_decoder_internal.h"
 
@@ -158,109 +160,173 @@ int RunCareful(DecoderState& s) {
     }
 }
 
-// Fast route: the loop condition guarantees the source holds a whole token, so bits and bytes are taken
-// unchecked.
-inline uint32_t FastBit(DecoderState& s) {
-    if (s.flagsLeft == 0) {
-        s.flags = Load32(s.source + s.in);
-        s.in += 4;
-        s.flagsLeft = 32;
-    }
-    uint32_t bit = s.flags >> 31;
-    s.flags <<= 1;
-    --s.flagsLeft;
-    return bit;
+// Fast route. The bit buffer holds the unread bits of the current flag word at its top and zeros below
+// them; count says how many there are (at most 32 between tokens). A group of control bits with no data
+// byte inside it (the bits before a token's first byte, or those after it) may run past the current
+// word: the decoder then reads the next word at exactly this read position, so the buffer is extended
+// by the 4 bytes at `in` before the group is decoded, and `in` steps over them only when the group
+// really used more bits than the word had left.
+typedef uint64_t BitBuffer;
+
+const unsigned BufferBits = 64;
+// Bits of the longest group before a token's first byte (0 0 and a four-zero distance prefix) and after
+// it (4 distance x bits, the length code 0 0 0 0 1 and its 4 x bits).
+const unsigned LeadingGroupBits = 6;
+const unsigned TrailingGroupBits = 13;
+
+// Input one token can touch: a refilled word and a literal run of up to 32 bytes, copied as 32 whole
+// bytes (4 + 32); a match token reads less (a refill or a looked-ahead word, and at most two bytes: at
+// most 4 + 1 + 4 + 1 from its start).
+const uint32_t FastInputMargin = 4 + 32;
+// Output one token can touch: a match of 282 bytes whose last wide unit starts at most 15 bytes before
+// the match's end, or a pattern fill that first writes up to 14 bytes one at a time; a literal run of
+// 32 bytes copied whole. 282 + 16 covers every case.
+const uint32_t FastOutputMargin = LongestMatch + 16;
+
+// For distances 2 to 7: the smallest multiple of the distance that is at least 8, so that a pattern
+// copied from that far back moves in 8-byte units.
+const unsigned char PatternStep[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+
+inline BitBuffer WithNextWord(BitBuffer bits, unsigned count, const unsigned char* in) {
+    return bits | static_cast<BitBuffer>(Load32(in)) << (BufferBits - 32 - count);
 }
 
-inline uint32_t FastBits(DecoderState& s, uint32_t count) {
-    if (count == 0) return 0;
-    if (s.flagsLeft >= count) {
-        uint32_t value = s.flags >> (32 - count);
-        s.flags <<= count;
-        s.flagsLeft -= count;
-        return value;
+// Takes `used` bits of a group decoded from `ahead` (the buffer, extended by the next word when count was
+// short of the group's longest form).
+inline void TakeGroup(BitBuffer& bits, unsigned& count, const unsigned char*& in, BitBuffer ahead,
+                      unsigned used) {
+    if (used > count) {
+        in += 4;
+        bits = ahead << used;
+        count += 32 - used;
+    } else {
+        bits <<= used;
+        count -= used;
     }
-    uint32_t value = 0;
-    for (uint32_t i = 0; i < count; ++i)
-        value = value << 1 | FastBit(s);
-    return value;
 }
 
-inline uint32_t FastZeros(DecoderState& s, uint32_t limit) {
-    if (s.flagsLeft >= limit) {
-        // The whole code lies in this word: count its 0 bits at once (bits past the valid ones are 0, but a
-        // 1 found before limit is always a valid bit).
-        uint32_t zeros = s.flags ? static_cast<uint32_t>(__builtin_clz(s.flags)) : 32;
-        uint32_t used = zeros < limit ? zeros + 1 : limit;
-        if (zeros > limit) zeros = limit;
-        s.flags = used == 32 ? 0 : s.flags << used;
-        s.flagsLeft -= used;
-        return zeros;
+inline unsigned LeadingZeros(BitBuffer bits) {
+    return static_cast<unsigned>(__builtin_clzll(bits | 1));
+}
+
+// Appends a match whose distance and length were checked against the output written and the fast loop's
+// margin: wide units where source and destination cannot overlap within a unit, a pattern otherwise.
+inline void CopyMatchFast(unsigned char* to, uint32_t distance, uint32_t length) {
+    const unsigned char* from = to - distance;
+    unsigned char* end = to + length;
+    if (distance >= 16) {
+        do {
+            memcpy(to, from, 16);
+            to += 16;
+            from += 16;
+        } while (to < end);
+    } else if (distance >= 8) {
+        do {
+            memcpy(to, from, 8);
+            to += 8;
+            from += 8;
+        } while (to < end);
+    } else if (distance == 1) {
+        memset(to, to[-1], length);
+    } else {
+        // The output from distance back is periodic with this distance, so it is also periodic with any
+        // multiple of it: after one step of single bytes, 8-byte units from step back read written bytes.
+        unsigned step = PatternStep[distance];
+        for (unsigned i = 0; i < step; ++i)
+            to[i] = from[i];
+        for (to += step; to < end; to += 8)
+            memcpy(to, to - step, 8);
     }
-    uint32_t zeros = 0;
-    while (zeros < limit && !FastBit(s))
-        ++zeros;
-    return zeros;
 }
 
 void RunFast(DecoderState& s) {
-    while (s.sourceLength - s.in >= LongestTokenBytes && s.destinationSize - s.out >= LongestMatch) {
-        DecoderState tokenStart = s;
-        if (s.flagsLeft == 0) {
-            s.flags = Load32(s.source + s.in);
-            s.in += 4;
-            s.flagsLeft = 32;
+    // The loop runs while a whole token's input and output (the margins above) remain, and hands over to
+    // the careful route at the start of any token it does not finish itself, with the state as it was
+    // before that token: the end marker and matches reaching before the start of the output.
+    if (s.sourceLength - s.in < FastInputMargin || s.destinationSize - s.out < FastOutputMargin) return;
+    const unsigned char* in = s.source + s.in;
+    const unsigned char* const inLast = s.source + (s.sourceLength - FastInputMargin);
+    unsigned char* out = s.destination + s.out;
+    unsigned char* const outLast = s.destination + (s.destinationSize - FastOutputMargin);
+    unsigned char* const outStart = s.destination;
+    BitBuffer bits = static_cast<BitBuffer>(s.flags) << 32;
+    unsigned count = s.flagsLeft;
+
+    while (in <= inLast && out <= outLast) {
+        const unsigned char* const tokenIn = in;
+        const BitBuffer tokenBits = bits;
+        const unsigned tokenCount = count;
+        if (count == 0) {
+            bits = static_cast<BitBuffer>(Load32(in)) << 32;
+            in += 4;
+            count = 32;
         }
-        if (s.flags & 0x80000000u) {
-            // A run of literals: as many as the leading 1 bits, which never exceed the bits left because
-            // the used bits were shifted out as zeros.
-            uint32_t inverted = ~s.flags;
-            uint32_t run = inverted ? static_cast<uint32_t>(__builtin_clz(inverted)) : 32;
-            if (run > s.sourceLength - s.in) run = s.sourceLength - s.in;
-            memcpy(s.destination + s.out, s.source + s.in, run);
-            s.out += run;
-            s.in += run;
-            s.flags = run == 32 ? 0 : s.flags << run;
-            s.flagsLeft -= run;
+        if (bits >> (BufferBits - 1)) {
+            // A run of literals, as many as the leading 1 bits of the word (the zeros below the unread bits
+            // end the run within them).
+            unsigned run = LeadingZeros(~bits);
+            memcpy(out, in, 32);
+            in += run;
+            out += run;
+            bits <<= run;
+            count -= run;
             continue;
         }
-        s.flags <<= 1;
-        --s.flagsLeft;
+        BitBuffer ahead = count < LeadingGroupBits ? WithNextWord(bits, count, in) : bits;
         uint32_t distance, length;
-        if (FastBit(s)) {
-            uint32_t selector = FastBit(s);
-            uint32_t value = s.source[s.in++];
+        if (ahead >> (BufferBits - 2) & 1) {
+            uint32_t selector = static_cast<uint32_t>(ahead >> (BufferBits - 3) & 1);
+            TakeGroup(bits, count, in, ahead, 3);
+            uint32_t value = *in++;
             if (selector) {
-                value = 256 + value * 8 + FastBits(s, 3);
-                if (value >= EndMarkerValue) {
-                    s = tokenStart;
-                    break;
-                }
+                ahead = count < 3 ? WithNextWord(bits, count, in) : bits;
+                value = 256 + value * 8 + static_cast<uint32_t>(ahead >> (BufferBits - 3));
+                TakeGroup(bits, count, in, ahead, 3);
+                if (value >= EndMarkerValue) goto handOver;
             }
             distance = value + 1;
-            if (distance > s.out) {
-                s = tokenStart;
-                break;
-            }
-            unsigned char* to = s.destination + s.out;
-            to[0] = to[-static_cast<ptrdiff_t>(distance)];
-            to[1] = to[1 - static_cast<ptrdiff_t>(distance)];
-            s.out += 2;
+            if (distance > static_cast<uint32_t>(out - outStart)) goto handOver;
+            out[0] = out[-static_cast<ptrdiff_t>(distance)];
+            out[1] = out[1 - static_cast<ptrdiff_t>(distance)];
+            out += 2;
             continue;
         }
-        uint32_t prefix = FastZeros(s, 4);
-        uint32_t byte = s.source[s.in++];
-        distance = DistanceBase[prefix] + (byte << DistanceExtraBits[prefix]) +
-                   FastBits(s, DistanceExtraBits[prefix]) + 1;
-        uint32_t code = FastZeros(s, 5);
-        length = LengthBase[code] + (code == 5 ? s.source[s.in++] : FastBits(s, LengthExtraBits[code]));
-        if (distance > s.out) {
-            s = tokenStart;
-            break;
+        {
+            unsigned prefix = LeadingZeros(ahead << 2);
+            if (prefix > 4) prefix = 4;
+            TakeGroup(bits, count, in, ahead, prefix == 4 ? 6 : 3 + prefix);
+            uint32_t byte = *in++;
+            ahead = count < TrailingGroupBits ? WithNextWord(bits, count, in) : bits;
+            unsigned extraBits = DistanceExtraBits[prefix];
+            distance = DistanceBase[prefix] + (byte << extraBits) +
+                       static_cast<uint32_t>(ahead >> (BufferBits - extraBits)) + 1;
+            unsigned code = LeadingZeros(ahead << extraBits);
+            if (code >= 5) {
+                TakeGroup(bits, count, in, ahead, extraBits + 5);
+                length = LengthBase[5] + *in++;
+            } else {
+                unsigned used = extraBits + code + 1;
+                unsigned lengthBits = LengthExtraBits[code];
+                length =
+                    LengthBase[code] +
+                    (lengthBits ? static_cast<uint32_t>((ahead << used) >> (BufferBits - lengthBits)) : 0);
+                TakeGroup(bits, count, in, ahead, used + lengthBits);
+            }
         }
-        CopyMatch(s.destination + s.out, distance, length);
-        s.out += length;
+        if (distance > static_cast<uint32_t>(out - outStart)) goto handOver;
+        CopyMatchFast(out, distance, length);
+        out += length;
+        continue;
+    handOver:
+        in = tokenIn;
+        bits = tokenBits;
+        count = tokenCount;
+        break;
     }
+    s.in = static_cast<uint32_t>(in - s.source);
+    s.out = static_cast<uint32_t>(out - s.destination);
+    s.flags = static_cast<uint32_t>(bits >> 32);
+    s.flagsLeft = count;
 }
 
 void StartState(DecoderState& s, unsigned char* destination, uint32_t destinationSize,
@@ -277,21 +343,26 @@ void StartState(DecoderState& s, unsigned char* destination, uint32_t destinatio
 
 } // namespace
 
-int DecompressBlock(unsigned char* destination, uint32_t destinationSize, const unsigned char* source,
-                    uint32_t sourceLength, uint32_t* consumed) {
+int DecodeStreamRoute(StreamRoute route, unsigned char* destination, uint32_t destinationSize,
+                      const unsigned char* source, uint32_t sourceLength, uint32_t* consumed,
+                      uint32_t* produced) {
     DecoderState s;
     StartState(s, destination, destinationSize, source, sourceLength);
-    RunFast(s);
+    if (route == FastAndCarefulRoute) RunFast(s);
     int result = RunCareful(s);
     if (consumed) *consumed = s.in;
+    if (produced) *produced = s.out;
     return result;
+}
+
+int DecompressBlock(unsigned char* destination, uint32_t destinationSize, const unsigned char* source,
+                    uint32_t sourceLength, uint32_t* consumed) {
+    return DecodeStreamRoute(FastAndCarefulRoute, destination, destinationSize, source, sourceLength,
+                             consumed, nullptr);
 }
 
 int DecompressBlockCareful(unsigned char* destination, uint32_t destinationSize, const unsigned char* source,
                            uint32_t sourceLength, uint32_t* consumed) {
-    DecoderState s;
-    StartState(s, destination, destinationSize, source, sourceLength);
-    int result = RunCareful(s);
-    if (consumed) *consumed = s.in;
-    return result;
+    return DecodeStreamRoute(CarefulRoute, destination, destinationSize, source, sourceLength, consumed,
+                             nullptr);
 }
