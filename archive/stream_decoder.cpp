@@ -187,6 +187,57 @@ const uint32_t FastOutputMargin = LongestMatch + 16;
 // copied from that far back moves in 8-byte units.
 const unsigned char PatternStep[8] = {0, 8, 8, 9, 8, 10, 12, 14};
 
+// What the bits that follow a token's leading 0 say, looked up by the next five: the short match of each
+// width, or the long match's distance prefix. used counts the bits of the group including the leading 0;
+// the distance is distancePlusOne + (byte << extraBits) + the extraBits x bits read after the byte.
+enum TokenKind : unsigned char { NearShortMatch, FarShortMatch, LongMatch };
+struct LeadCode {
+    unsigned char kind;
+    unsigned char used;
+    unsigned char extraBits;
+    uint16_t distancePlusOne;
+};
+
+struct LeadCodeTable {
+    LeadCode codes[32];
+    constexpr LeadCodeTable() : codes() {
+        for (unsigned index = 0; index < 32; ++index) {
+            LeadCode& code = codes[index];
+            if (index & 16) {
+                bool far = (index & 8) != 0;
+                code = {far ? FarShortMatch : NearShortMatch, 3, static_cast<unsigned char>(far ? 3 : 0),
+                        static_cast<uint16_t>(far ? 257 : 1)};
+            } else {
+                unsigned zeros = 0;
+                while (zeros < 4 && !(index & (8u >> zeros)))
+                    ++zeros;
+                code = {LongMatch, static_cast<unsigned char>(zeros == 4 ? 6 : 3 + zeros),
+                        static_cast<unsigned char>(DistanceExtraBits[zeros]),
+                        static_cast<uint16_t>(DistanceBase[zeros] + 1)};
+            }
+        }
+    }
+};
+constexpr LeadCodeTable LeadCodes;
+
+// A long match's length code looked up by its next nine bits: the length in the high bits, the bits used
+// in the low four. Five 0 bits (the only code of 5 bits) mean 27 plus the byte that follows.
+const unsigned ByteLengthCodeBits = 5;
+struct LengthCodeTable {
+    uint16_t codes[512];
+    constexpr LengthCodeTable() : codes() {
+        for (unsigned index = 0; index < 512; ++index) {
+            unsigned zeros = 0;
+            while (zeros < 5 && !(index & (256u >> zeros)))
+                ++zeros;
+            unsigned used = zeros == 5 ? ByteLengthCodeBits : zeros + 1 + LengthExtraBits[zeros];
+            unsigned extra = zeros == 5 ? 0 : (index >> (9 - used)) & ((1u << LengthExtraBits[zeros]) - 1);
+            codes[index] = static_cast<uint16_t>((LengthBase[zeros] + extra) << 4 | used);
+        }
+    }
+};
+constexpr LengthCodeTable LengthCodes;
+
 inline BitBuffer WithNextWord(BitBuffer bits, unsigned count, const unsigned char* in) {
     return bits | static_cast<BitBuffer>(Load32(in)) << (BufferBits - 32 - count);
 }
@@ -273,47 +324,35 @@ void RunFast(DecoderState& s) {
             continue;
         }
         BitBuffer ahead = count < LeadingGroupBits ? WithNextWord(bits, count, in) : bits;
-        uint32_t distance, length;
-        if (ahead >> (BufferBits - 2) & 1) {
-            uint32_t selector = static_cast<uint32_t>(ahead >> (BufferBits - 3) & 1);
-            TakeGroup(bits, count, in, ahead, 3);
-            uint32_t value = *in++;
-            if (selector) {
-                ahead = count < 3 ? WithNextWord(bits, count, in) : bits;
-                value = 256 + value * 8 + static_cast<uint32_t>(ahead >> (BufferBits - 3));
+        const LeadCode lead = LeadCodes.codes[ahead >> (BufferBits - 6) & 31];
+        TakeGroup(bits, count, in, ahead, lead.used);
+        uint32_t distance = *in++;
+        uint32_t length = 2;
+        if (lead.kind != NearShortMatch) {
+            ahead = count < TrailingGroupBits ? WithNextWord(bits, count, in) : bits;
+            unsigned extraBits = lead.extraBits;
+            distance = lead.distancePlusOne + (distance << extraBits) +
+                       static_cast<uint32_t>(ahead >> (BufferBits - extraBits));
+            if (lead.kind == FarShortMatch) {
                 TakeGroup(bits, count, in, ahead, 3);
-                if (value >= EndMarkerValue) goto handOver;
+                if (distance > EndMarkerValue) goto handOver;
+            } else {
+                unsigned code = LengthCodes.codes[(ahead << extraBits) >> (BufferBits - 9)];
+                unsigned used = code & 15;
+                length = code >> 4;
+                TakeGroup(bits, count, in, ahead, extraBits + used);
+                if (used == ByteLengthCodeBits) length += *in++;
             }
-            distance = value + 1;
-            if (distance > static_cast<uint32_t>(out - outStart)) goto handOver;
+        } else {
+            distance += 1;
+        }
+        if (distance > static_cast<uint32_t>(out - outStart)) goto handOver;
+        if (length == 2) {
             out[0] = out[-static_cast<ptrdiff_t>(distance)];
             out[1] = out[1 - static_cast<ptrdiff_t>(distance)];
             out += 2;
             continue;
         }
-        {
-            unsigned prefix = LeadingZeros(ahead << 2);
-            if (prefix > 4) prefix = 4;
-            TakeGroup(bits, count, in, ahead, prefix == 4 ? 6 : 3 + prefix);
-            uint32_t byte = *in++;
-            ahead = count < TrailingGroupBits ? WithNextWord(bits, count, in) : bits;
-            unsigned extraBits = DistanceExtraBits[prefix];
-            distance = DistanceBase[prefix] + (byte << extraBits) +
-                       static_cast<uint32_t>(ahead >> (BufferBits - extraBits)) + 1;
-            unsigned code = LeadingZeros(ahead << extraBits);
-            if (code >= 5) {
-                TakeGroup(bits, count, in, ahead, extraBits + 5);
-                length = LengthBase[5] + *in++;
-            } else {
-                unsigned used = extraBits + code + 1;
-                unsigned lengthBits = LengthExtraBits[code];
-                length =
-                    LengthBase[code] +
-                    (lengthBits ? static_cast<uint32_t>((ahead << used) >> (BufferBits - lengthBits)) : 0);
-                TakeGroup(bits, count, in, ahead, used + lengthBits);
-            }
-        }
-        if (distance > static_cast<uint32_t>(out - outStart)) goto handOver;
         CopyMatchFast(out, distance, length);
         out += length;
         continue;
