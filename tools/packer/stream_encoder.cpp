@@ -50,7 +50,7 @@ inline uint32_t DistanceBits(uint32_t distance) {
                          : 4 + 8 + 4;
 }
 
-inline uint32_t LengthBits(uint32_t length) {
+constexpr uint32_t LengthBits(uint32_t length) {
     return length == 3    ? 1
            : length == 4  ? 2
            : length <= 6  ? 3 + 1
@@ -58,6 +58,15 @@ inline uint32_t LengthBits(uint32_t length) {
            : length <= 26 ? 5 + 4
                           : 5 + 8;
 }
+
+struct LengthCostTable {
+    unsigned char bits[LongestMatch + 1];
+    constexpr LengthCostTable() : bits() {
+        for (uint32_t length = ShortestLongMatch; length <= LongestMatch; ++length)
+            bits[length] = static_cast<unsigned char>(LengthBits(length));
+    }
+};
+constexpr LengthCostTable LengthCosts;
 
 // The output under construction. flagAt is where the current flag word will be stored; flagsUsed counts its
 // bits (32 means none left, so the next bit reserves a new word).
@@ -187,6 +196,21 @@ struct MatchTree {
     std::vector<uint32_t> larger;  // by position in the ring: the subtree of greater suffixes
 };
 
+// How far the bytes at a and b agree, from known up to limit, 8 at a time while 8 remain before limit.
+inline uint32_t CommonLength(const unsigned char* a, const unsigned char* b, uint32_t known, uint32_t limit) {
+    uint32_t length = known;
+    while (length + 8 <= limit) {
+        uint64_t x, y;
+        memcpy(&x, a + length, 8);
+        memcpy(&y, b + length, 8);
+        if (x != y) return length + static_cast<uint32_t>(__builtin_ctzll(x ^ y)) / 8;
+        length += 8;
+    }
+    while (length < limit && a[length] == b[length])
+        ++length;
+    return length;
+}
+
 // A match: the nearest distance at which length bytes repeat.
 struct Match {
     uint32_t length;
@@ -211,8 +235,7 @@ uint32_t FindMatches(MatchTree& t, uint32_t at, Match* matches) {
     while (candidate != NoNode && at - candidate <= Window) {
         const unsigned char* there = t.data + candidate;
         uint32_t length = smallerLength < largerLength ? smallerLength : largerLength;
-        while (length < limit && there[length] == here[length])
-            ++length;
+        length = CommonLength(here, there, length, limit);
         if (length > longest) {
             longest = length;
             matches[count++] = {length, at - candidate};
@@ -284,6 +307,11 @@ size_t CompressBlock(const unsigned char* source, size_t size, unsigned char* de
         }
         uint32_t count = FindMatches(tree, at, matches);
         if (count == 0) continue;
+        // No position before this one can reach the next, so its cost is final here. When it is no higher
+        // than this one's, the next position offers every long match from here of 4 bytes or more at no
+        // more cost: the same distance repeats one byte shorter from there, the nearest distance for that
+        // length is no farther, and a length one shorter costs no more bits. Only lengths 2 and 3 remain.
+        uint32_t longest = cost[at + 1] <= base ? ShortestLongMatch : LongestMatch;
         if (matches[0].distance <= ShortWindow) {
             uint32_t bits = base + ShortMatchBits(matches[0].distance);
             if (bits < reach[2]) {
@@ -293,11 +321,12 @@ size_t CompressBlock(const unsigned char* source, size_t size, unsigned char* de
         }
         // Every length from 3 to the longest, each from the nearest distance that reaches it.
         uint32_t length = ShortestLongMatch;
-        for (uint32_t i = 0; i < count; ++i) {
+        for (uint32_t i = 0; i < count && length <= longest; ++i) {
             uint32_t distance = matches[i].distance;
             uint32_t distanceBase = base + 2 + DistanceBits(distance);
-            for (; length <= matches[i].length; ++length) {
-                uint32_t bits = distanceBase + LengthBits(length);
+            uint32_t last = matches[i].length < longest ? matches[i].length : longest;
+            for (; length <= last; ++length) {
+                uint32_t bits = distanceBase + LengthCosts.bits[length];
                 if (bits < reach[length]) {
                     reach[length] = bits;
                     how[length] = {static_cast<uint16_t>(length), static_cast<uint16_t>(distance)};
