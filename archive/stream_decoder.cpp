@@ -173,15 +173,17 @@ const unsigned BufferBits = 64;
 // it (4 distance x bits, the length code 0 0 0 0 1 and its 4 x bits).
 const unsigned LeadingGroupBits = 6;
 const unsigned TrailingGroupBits = 13;
-
-// Input one token can touch: a refilled word and a literal run of up to 32 bytes, copied as 32 whole
-// bytes (4 + 32); a match token reads less (a refill or a looked-ahead word, and at most two bytes: at
-// most 4 + 1 + 4 + 1 from its start).
-const uint32_t FastInputMargin = 4 + 32;
-// Output one token can touch: a match of 282 bytes whose last wide unit starts at most 15 bytes before
-// the match's end, or a pattern fill that first writes up to 14 bytes one at a time; a literal run of
-// 32 bytes copied whole. 282 + 16 covers every case.
-const uint32_t FastOutputMargin = LongestMatch + 16;
+// One pass of the fast loop decodes a literal run, when the flag word starts with one, and the match
+// that follows it, when the run ended on a 0 bit inside the word.
+// Input it can touch, from the read position where it starts: a refilled word (4), the run's 32 bytes
+// copied whole (to 36; a run that a match follows is at most 31 bytes long, so the match starts by 35);
+// the match reads the next word ahead before its leading bits (to 39) and takes at most one word and
+// two bytes, and reads the next word ahead once more after its first byte, at most at 40 (to 44).
+const uint32_t FastInputMargin = 44;
+// Output it can touch, from the write position where it starts: the run's 32 bytes copied whole (of
+// which at most 31 stay when a match follows), then the match, which writes at most 32 bytes or its length
+// and 15 more (below); 31 + 282 + 15 = 328.
+const uint32_t FastOutputMargin = 31 + LongestMatch + 15;
 
 // For distances 2 to 7: the smallest multiple of the distance that is at least 8, so that a pattern
 // copied from that far back moves in 8-byte units.
@@ -242,8 +244,8 @@ inline BitBuffer WithNextWord(BitBuffer bits, unsigned count, const unsigned cha
     return bits | static_cast<BitBuffer>(Load32(in)) << (BufferBits - 32 - count);
 }
 
-// Takes `used` bits of a group decoded from `ahead` (the buffer, extended by the next word when count was
-// short of the group's longest form).
+// Takes `used` bits of a group decoded from `ahead` (the buffer extended by the next word). When the group
+// used more bits than the word had left, the next word was read here and its bytes are stepped over.
 inline void TakeGroup(BitBuffer& bits, unsigned& count, const unsigned char*& in, BitBuffer ahead,
                       unsigned used) {
     if (used > count) {
@@ -256,27 +258,23 @@ inline void TakeGroup(BitBuffer& bits, unsigned& count, const unsigned char*& in
     }
 }
 
-inline unsigned LeadingZeros(BitBuffer bits) {
-    return static_cast<unsigned>(__builtin_clzll(bits | 1));
-}
-
 // Appends a match whose distance and length were checked against the output written and the fast loop's
 // margin: wide units where source and destination cannot overlap within a unit, a pattern otherwise.
+// Writes at most 32 bytes or the match's length and 15 more.
 inline void CopyMatchFast(unsigned char* to, uint32_t distance, uint32_t length) {
     const unsigned char* from = to - distance;
     unsigned char* end = to + length;
     if (distance >= 16) {
-        do {
+        // Each 16-byte unit reads bytes at least 16 back, all written by the time it is read.
+        memcpy(to, from, 16);
+        memcpy(to + 16, from + 16, 16);
+        for (to += 32, from += 32; to < end; to += 16, from += 16)
             memcpy(to, from, 16);
-            to += 16;
-            from += 16;
-        } while (to < end);
     } else if (distance >= 8) {
-        do {
+        memcpy(to, from, 8);
+        memcpy(to + 8, from + 8, 8);
+        for (to += 16, from += 16; to < end; to += 8, from += 8)
             memcpy(to, from, 8);
-            to += 8;
-            from += 8;
-        } while (to < end);
     } else if (distance == 1) {
         memset(to, to[-1], length);
     } else {
@@ -304,25 +302,33 @@ void RunFast(DecoderState& s) {
     unsigned count = s.flagsLeft;
 
     while (in <= inLast && out <= outLast) {
-        const unsigned char* const tokenIn = in;
-        const BitBuffer tokenBits = bits;
-        const unsigned tokenCount = count;
+        // A pass that hands over restores the state from before its match (after its literal run, if any).
+        const unsigned char* tokenIn = in;
+        BitBuffer tokenBits = bits;
+        unsigned tokenCount = count;
         if (count == 0) {
             bits = static_cast<BitBuffer>(Load32(in)) << 32;
             in += 4;
             count = 32;
         }
-        if (bits >> (BufferBits - 1)) {
-            // A run of literals, as many as the leading 1 bits of the word (the zeros below the unread bits
-            // end the run within them).
-            unsigned run = LeadingZeros(~bits);
+        {
+            // A run of literals, as many as the leading 1 bits of the word, none when it starts with a 0
+            // (the zeros below the unread bits end the run within them). Taken without a branch: whether a
+            // token is a literal or a match is the least predictable thing in the stream.
+            unsigned run = static_cast<unsigned>(__builtin_clzll(~bits));
             memcpy(out, in, 32);
             in += run;
             out += run;
             bits <<= run;
             count -= run;
-            continue;
+            // The word is used up: the next token's first bit needs a new one, which the next pass reads.
+            if (count == 0) continue;
+            tokenIn = in;
+            tokenBits = bits;
+            tokenCount = count;
         }
+        // A group of bits that may run past the word is decoded from the buffer extended by the word at the
+        // read position, which is then the next flag word; count + 32 bits always hold the longest group.
         BitBuffer ahead = count < LeadingGroupBits ? WithNextWord(bits, count, in) : bits;
         const LeadCode lead = LeadCodes.codes[ahead >> (BufferBits - 6) & 31];
         TakeGroup(bits, count, in, ahead, lead.used);
