@@ -182,18 +182,22 @@ void PutLongMatch(StreamWriter& w, uint32_t distance, uint32_t length) {
     }
 }
 
-// Binary search trees of the positions in the window, one per leading byte pair, ordered by the bytes
-// that follow (compared up to the longest match) and heap-ordered by position: the root is the latest
+// Binary search trees of the positions in the window, one per hash of the first three bytes, ordered by
+// the bytes (compared up to the longest match) and heap-ordered by position: the root is the latest
 // position and every child is older than its parent. Searching for the current position walks from the
-// root and re-roots the tree at it. The latest position among those sharing a prefix with the current one
-// lies on that walk, and the walk meets positions from the latest back, so the first node found to match
-// at least L bytes is the nearest position that does.
+// root and re-roots the tree at it. All positions that share three bytes or more with the current one are
+// in its tree; the latest of those sharing a given prefix lies on the walk, and the walk meets positions
+// from the latest back, so the first node found to match at least L bytes is the nearest that does.
+// Two-byte matches come from the latest position of each byte pair, which is the nearest.
+const unsigned TreeHashBits = 16;
+
 struct MatchTree {
     const unsigned char* data;
     uint32_t size;
-    std::vector<uint32_t> root;    // by byte pair: the latest position, or NoNode
-    std::vector<uint32_t> smaller; // by position in the ring: the subtree of lesser suffixes
-    std::vector<uint32_t> larger;  // by position in the ring: the subtree of greater suffixes
+    std::vector<uint32_t> root;       // by hash of three bytes: the latest position, or NoNode
+    std::vector<uint32_t> latestPair; // by byte pair: the latest position, or NoNode
+    std::vector<uint32_t> smaller;    // by position in the ring: the subtree of lesser suffixes
+    std::vector<uint32_t> larger;     // by position in the ring: the subtree of greater suffixes
 };
 
 // How far the bytes at a and b agree, from known up to limit, 8 at a time while 8 remain before limit.
@@ -224,14 +228,22 @@ uint32_t FindMatches(MatchTree& t, uint32_t at, Match* matches) {
     if (limit < 2) return 0;
     const unsigned char* here = t.data + at;
     uint32_t pair = static_cast<uint32_t>(here[0]) << 8 | here[1];
-    uint32_t candidate = t.root[pair];
-    t.root[pair] = at;
+    uint32_t nearest = t.latestPair[pair];
+    t.latestPair[pair] = at;
+    uint32_t count = 0;
+    // Without the pair within the window no longer match can be there either, but the position still
+    // joins its tree for the positions after it.
+    if (nearest != NoNode && at - nearest <= Window) matches[count++] = {2, at - nearest};
+    if (limit < 3) return count;
+    uint32_t key = (pair << 8 | here[2]) * 2654435761u >> (32 - TreeHashBits);
+    uint32_t candidate = t.root[key];
+    t.root[key] = at;
     uint32_t* smallerLink = &t.smaller[at % RingSize];
     uint32_t* largerLink = &t.larger[at % RingSize];
-    // Every position in this tree shares the pair; beyond it, the lengths matched on the two sides of the
-    // walk bound what the next node shares with the current position.
-    uint32_t smallerLength = 2, largerLength = 2;
-    uint32_t count = 0, longest = 1;
+    // The lengths matched on the two sides of the walk bound what the next node shares with the current
+    // position (a tree also holds positions whose three bytes only hash alike).
+    uint32_t smallerLength = 0, largerLength = 0;
+    uint32_t longest = 2;
     while (candidate != NoNode && at - candidate <= Window) {
         const unsigned char* there = t.data + candidate;
         uint32_t length = smallerLength < largerLength ? smallerLength : largerLength;
@@ -288,7 +300,8 @@ size_t CompressBlock(const unsigned char* source, size_t size, unsigned char* de
     MatchTree tree;
     tree.data = source;
     tree.size = n;
-    tree.root.assign(65536, NoNode);
+    tree.root.assign(size_t(1) << TreeHashBits, NoNode);
+    tree.latestPair.assign(65536, NoNode);
     tree.smaller.assign(RingSize, NoNode);
     tree.larger.assign(RingSize, NoNode);
 
