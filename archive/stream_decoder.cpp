@@ -302,10 +302,6 @@ void RunFast(DecoderState& s) {
     unsigned count = s.flagsLeft;
 
     while (in <= inLast && out <= outLast) {
-        // A pass that hands over restores the state from before its match (after its literal run, if any).
-        const unsigned char* tokenIn = in;
-        BitBuffer tokenBits = bits;
-        unsigned tokenCount = count;
         if (count == 0) {
             bits = static_cast<BitBuffer>(Load32(in)) << 32;
             in += 4;
@@ -323,10 +319,12 @@ void RunFast(DecoderState& s) {
             count -= run;
             // The word is used up: the next token's first bit needs a new one, which the next pass reads.
             if (count == 0) continue;
-            tokenIn = in;
-            tokenBits = bits;
-            tokenCount = count;
         }
+        // A pass that hands over restores the state from before its match. The careful route, given a word
+        // this pass read for the match's first bit, has no other use for those bytes: the same state.
+        const unsigned char* const tokenIn = in;
+        const BitBuffer tokenBits = bits;
+        const unsigned tokenCount = count;
         // A group of bits that may run past the word is decoded from the buffer extended by the word at the
         // read position, which is then the next flag word; count + 32 bits always hold the longest group.
         BitBuffer ahead = count < LeadingGroupBits ? WithNextWord(bits, count, in) : bits;

@@ -28,6 +28,9 @@ size_t RoundTrip(const std::vector<unsigned char>& data) {
     CHECK(result.ok == 1);
     CHECK(result.consumed == stream.size());
     CHECK(result.output == data);
+    size_t referenceConsumed = 0;
+    CHECK(ReferenceDecode(stream, &referenceConsumed) == data);
+    CHECK(referenceConsumed == stream.size());
     return stream.size();
 }
 
@@ -414,6 +417,17 @@ TEST_CASE("the encoder's streams have the fewest bits of all parses, found by ex
                 CheckOptimal(data, &above);
                 ++inputs;
             }
+        }
+    }
+    SUBCASE("the end marker's bits on either side of a flag word's end") {
+        // Distinct bytes are literals only: 24 to 40 of them put the end marker's six control bits
+        // anywhere around the end of the first or the second word.
+        for (size_t size = 24; size <= 40; ++size, ++inputs) {
+            CAPTURE(size);
+            std::vector<unsigned char> data;
+            for (size_t i = 0; i < size; ++i)
+                data.push_back(static_cast<unsigned char>(i * 7 + 3));
+            CheckOptimal(data, &above);
         }
     }
     SUBCASE("repeats at every distance class boundary and at the window's edge") {

@@ -16,6 +16,7 @@
 #include "tools/packer/stream_encoder.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -305,10 +306,19 @@ size_t CompressBlock(const unsigned char* source, size_t size, unsigned char* de
     tree.smaller.assign(RingSize, NoNode);
     tree.larger.assign(RingSize, NoNode);
 
-    // cost[p]: the fewest bits that encode the first p bytes; way[p]: the last token of that parse.
-    std::vector<uint32_t> cost(size_t(n) + 1, UINT32_MAX);
-    std::vector<Step> way(size_t(n) + 1, Step{0, 0});
+    // cost[p]: the fewest bits that encode the first p bytes; way[p]: the last token of that parse. Eight
+    // bytes per input byte: a failed allocation is reported like a destination that is too small.
+    uint32_t* cost = static_cast<uint32_t*>(malloc((size_t(n) + 1) * sizeof(uint32_t)));
+    Step* way = static_cast<Step*>(malloc((size_t(n) + 1) * sizeof(Step)));
+    if (!cost || !way) {
+        free(cost);
+        free(way);
+        return 0;
+    }
+    for (size_t p = 0; p <= n; ++p)
+        cost[p] = UINT32_MAX;
     cost[0] = 0;
+    way[0] = Step{0, 0};
     Match matches[LongestMatch];
     for (uint32_t at = 0; at < n; ++at) {
         uint32_t base = cost[at];
@@ -348,13 +358,11 @@ size_t CompressBlock(const unsigned char* source, size_t size, unsigned char* de
         }
     }
 
-    // The parse, read back from the end, then written from the start.
-    std::vector<Step> tokens;
+    // The parse, read back from the end: cost[p] becomes the position after the token that starts at p.
     for (uint32_t p = n; p > 0; p -= way[p].length)
-        tokens.push_back(way[p]);
-    uint32_t at = 0;
-    for (size_t i = tokens.size(); i-- > 0 && !w.overflow;) {
-        const Step& token = tokens[i];
+        cost[p - way[p].length] = p;
+    for (uint32_t at = 0; at < n && !w.overflow; at = cost[at]) {
+        const Step& token = way[cost[at]];
         if (token.length == 1) {
             PutLiteral(w, source[at]);
         } else if (token.length == 2) {
@@ -362,8 +370,9 @@ size_t CompressBlock(const unsigned char* source, size_t size, unsigned char* de
         } else {
             PutLongMatch(w, token.distance, token.length);
         }
-        at += token.length;
     }
+    free(cost);
+    free(way);
     PutShortMatch(w, EndMarkerValue);
     if (w.overflow) return 0;
     StoreFlags(w);
