@@ -13,19 +13,15 @@
 
 namespace {
 
-// Everything a token can take from the source: a refilled flag word and two data bytes (the distance
-// byte and the longest length code's byte); a token needs at most 19 control bits (0 0, a four-zero
-// distance prefix with 4 x bits, the length code 0 0 0 0 1 with 4 x bits), so one refill.
-const uint32_t LongestTokenBytes = 6;
 const uint32_t LongestMatch = 282;
 const uint32_t EndMarkerValue = 2303;
 
 // Long-match distance codes by the number of 0 bits before the first 1 (4: no 1 within four bits).
-const uint32_t DistanceBase[5] = {0, 512, 1024, 2048, 4096};
-const uint32_t DistanceExtraBits[5] = {1, 1, 2, 3, 4};
+constexpr uint32_t DistanceBase[5] = {0, 512, 1024, 2048, 4096};
+constexpr uint32_t DistanceExtraBits[5] = {1, 1, 2, 3, 4};
 // Long-match length codes by the number of 0 bits before the first 1 (5: five 0 bits, then a byte).
-const uint32_t LengthBase[6] = {3, 4, 5, 7, 11, 27};
-const uint32_t LengthExtraBits[6] = {0, 0, 1, 2, 4, 0};
+constexpr uint32_t LengthBase[6] = {3, 4, 5, 7, 11, 27};
+constexpr uint32_t LengthExtraBits[6] = {0, 0, 1, 2, 4, 0};
 
 // The whole decoder state. flags holds the bits not yet read at its top; flagsLeft counts them (0 means a
 // new word is read from `in` when the next bit is needed).

@@ -36,7 +36,6 @@ const uint32_t NoNode = UINT32_MAX;
 
 // Costs in bits, data bytes counted as 8.
 const uint32_t LiteralBits = 1 + 8;
-const uint32_t EndMarkerBits = 3 + 8 + 3;
 
 inline uint32_t ShortMatchBits(uint32_t distance) {
     return distance <= NearShortWindow ? 3 + 8 : 3 + 8 + 3;
