@@ -1,0 +1,35 @@
+// libFuzzer target: the stream decoder's two routes on the same bytes. The first two input bytes choose
+// the output capacity (0 to 65535 bytes), the rest is the stream. Both routes must give
+// the same verdict, the same consumed count and the same output bytes; the buffers are exactly as large as
+// they claim, so a read or write past either end is caught by the address sanitizer.
+#include "archive/stream_decoder.h"
+#include "archive/stream_decoder_internal.h"
+#include "tests/fuzz/fuzz_scratch.h"
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2 || size - 2 > 0xFFFFFFFFu) return 0;
+    uint32_t capacity = uint32_t(data[0]) << 8 | data[1];
+    uint32_t streamLength = static_cast<uint32_t>(size - 2);
+    // A copy of its own, so that the stream ends where its allocation ends.
+    std::vector<unsigned char> stream(data + 2, data + size);
+    std::vector<unsigned char> fast(capacity, 0xA5), careful(capacity, 0xA5);
+    uint32_t fastConsumed = 0xFFFFFFFFu, carefulConsumed = 0xFFFFFFFFu;
+    int fastResult = DecompressBlock(fast.data(), capacity, stream.data(), streamLength, &fastConsumed);
+    int carefulResult =
+        DecompressBlockCareful(careful.data(), capacity, stream.data(), streamLength, &carefulConsumed);
+    FuzzCheck(fastResult == 0 || fastResult == 1, "the fast route gives a verdict other than 0 or 1");
+    FuzzCheck(fastResult == carefulResult, "the two routes give different verdicts");
+    FuzzCheck(fastConsumed == carefulConsumed, "the two routes consume different byte counts");
+    FuzzCheck(fastConsumed <= streamLength, "a route consumes more than the stream holds");
+    FuzzCheck(fast == careful, "the two routes write different bytes");
+    // Without the consumed count the verdict and the output stay the same.
+    std::vector<unsigned char> again(capacity, 0xA5);
+    FuzzCheck(DecompressBlock(again.data(), capacity, stream.data(), streamLength, nullptr) == fastResult &&
+                  again == fast,
+              "the fast route decodes differently without a consumed count");
+    return 0;
+}
