@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages that building and testing need, once: nothing happens when they are there.
 set -e
-packages="locales cmake make g++ g++-mingw-w64-i686 wine wine32:i386 doctest-dev xvfb xauth imagemagick fonts-ipafont-gothic gzip"
+packages="locales cmake make g++ g++-mingw-w64-i686 wine wine32:i386 doctest-dev xvfb xauth imagemagick fonts-ipafont-gothic gzip clang libclang-rt-14-dev"
 missing=""
 for package in $packages; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"
