@@ -33,6 +33,16 @@ require_clang() {
   rm -rf "$probe"
 }
 
+# The targets' scratch folders (their TMPDIR) and the test command's working corpus live under one folder,
+# in memory when /dev/shm exists, removed however the run ends.
+scratch=
+make_scratch() {
+  scratch=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
+  trap 'rm -rf "$scratch"' EXIT
+  trap 'exit 130' INT TERM
+  export TMPDIR="$scratch"
+}
+
 build() {
   require_clang
   CXX=clang++ cmake -S "$root/tests/fuzz/clang" -B "$1" >/dev/null
@@ -65,15 +75,15 @@ build)
   ;;
 check)
   require_clang
-  working=$(mktemp -d)
-  trap 'rm -rf "$working"' EXIT
-  run "$2" "$3" "$working" -seed=1 -runs="$4" -print_final_stats=1
+  make_scratch
+  run "$2" "$3" "$scratch/corpus" -seed=1 -runs="$4" -print_final_stats=1
   ;;
 *)
   seconds=3600
   if [ "$1" = --seconds ]; then seconds=$2; shift 2; fi
   dir="$root/build/fuzz"
   build "$dir"
+  make_scratch
   targets=${*:-$(targets_built "$dir")}
   for target in $targets; do
     echo "fuzz: $target for $seconds s"
