@@ -65,7 +65,7 @@ run() {
 
 targets_built() {
   for program in "$1"/bin/*_fuzz; do
-    [ -x "$program" ] && basename "$program" _fuzz
+    if [ -x "$program" ]; then basename "$program" _fuzz; fi
   done
 }
 
