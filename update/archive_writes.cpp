@@ -41,6 +41,7 @@ int IsFile(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Records one prepared change of an archive item; a file that cannot be recorded is deleted again. 1 or 0.
 int Stage(StagedUpdate* staged, const char* target, const char* prepared, int32_t action,
           const FILETIME* fileTime) {
     StagedChange change;

@@ -2,7 +2,7 @@
 // busy page, the plan, the preparation of the archive files and disc copies, their commit, and the
 // completion page. Nothing installed changes until every item is prepared; a failure or cancel before
 // that deletes what was prepared, and a failure during the commit puts every old file back. Owns the
-// record of one run's prepared changes (on its stack); each run starts from the section again.
+// record of one run's prepared changes; each run starts from the section again.
 #include "update/plan_execution.h"
 
 #include "app/wizard_pages.h"
