@@ -31,9 +31,26 @@ int Abandon(HWND window, StagedUpdate* staged) {
     return 0;
 }
 
+// The shell would make the missing folders above a file's destination itself, out of the run's record:
+// made here, level by level below the installation folder, they are removed again when the run does not
+// complete. Steps over double-byte characters whose trail byte is "\".
+void MakeFoldersAbove(StagedUpdate* staged, const char* destination) {
+    char folder[ListCapacity];
+    size_t start = strlen(Updater.Install.InstPath);
+    if (start >= strlen(destination)) return;
+    for (const char* p = destination + start; *p; p = CharNextA(p)) {
+        if (*p != '\\' || p == destination + start) continue;
+        size_t length = static_cast<size_t>(p - destination);
+        memcpy(folder, destination, length);
+        folder[length] = '\0';
+        CreateStagedFolder(staged, folder);
+    }
+}
+
 // Records the file copy's prepared name before the copy, so that whatever the shell leaves of it is
 // deleted with the rest; the list (two NULs) is the prepared name.
 int StageFileCopy(StagedUpdate* staged, const CopyItem& item, const char* destination, char* list) {
+    MakeFoldersAbove(staged, destination);
     StagedChange change;
     memset(&change, 0, sizeof change);
     change.action = StagedReplace;

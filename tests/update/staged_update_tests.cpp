@@ -223,3 +223,28 @@ TEST_CASE("a data file kept by the data rule is rolled back with the rest") {
     ExpectUnchanged(scene.before);
     CHECK(Names(scene.Host("c/Data/Patch")) == std::vector<std::string>{"s.dat"});
 }
+
+TEST_CASE("folders above a disc file's destination are made by the run and removed on rollback") {
+    for (bool fails : {false, true}) {
+        CAPTURE(fails);
+        Scene scene;
+        MakeHostFolder(scene.Host("disc1/sub/deeper"));
+        WriteHostFile(scene.Host("disc1/DISK1.CHK"), "");
+        WriteHostFile(scene.Host("disc1/sub/deeper/x.bin"), "disc x");
+        strcpy(Updater.Setup.DiskCheckFile[1], "DISK1.CHK");
+        scene.MapDrive('D', "disc1", DRIVE_CDROM);
+        std::vector<std::string> before = Names(scene.Host("c/Game"));
+        scene.WriteUpdateIni({"CopyFile00=1:sub\\deeper\\x.bin"});
+        if (fails) Standin::RefuseMoveAfter(0);
+        RunUpdate(scene.dialog);
+        Standin::RefuseMoveAfter(-1);
+        if (fails) {
+            ExpectEndedWith(scene, "SETUP.INI : \"sub\\deeper\\x.bin\" のコピーに失敗しました");
+            CHECK(Names(scene.Host("c/Game")) == before);
+        } else {
+            CHECK_FALSE(Standin::DialogEnded(scene.dialog));
+            CHECK(ReadHostFile(scene.Host("c/Game/sub/deeper/x.bin")) == "disc x");
+            CHECK(Names(scene.Host("c/Game/sub/deeper")) == std::vector<std::string>{"x.bin"});
+        }
+    }
+}
