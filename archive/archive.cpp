@@ -205,29 +205,34 @@ size_t FolderLength(const char* path) {
     return length;
 }
 
-// A free name for the temporary file that replaces path, in path's own folder and within MAX_PATH: the
-// target's name followed by ".~up" and a hex digit, or where that is too long "~" and a hex digit alone.
-// A name that exists (left by a run that was killed, or anybody's file) is never taken. 0 when no name
-// fits or every one is taken.
-int FreeTemporaryName(const char* path, char* temporary) {
+// A free name beside path, in path's own folder and within MAX_PATH: the target's name followed by
+// marker (".~up" for the temporary file that replaces it, ".~bk" for the copy of the old file that a commit
+// keeps until the update is complete) and a hex digit, or where that is too long shortMarker ("~" or "~b")
+// and a hex digit alone. A name that exists (left by a run that was killed, or anybody's file) is never
+// taken. 0 when no name fits or every one is taken.
+int FreeName(const char* path, const char* marker, const char* shortMarker, char* temporary) {
     static const char Digits[] = "0123456789ABCDEF";
     size_t length = strlen(path);
     size_t folder = FolderLength(path);
     for (int form = 0; form < 2; ++form) {
         size_t stem = form == 0 ? length : folder;
-        const char* marker = form == 0 ? ".~up" : "~";
-        size_t markerLength = strlen(marker);
-        if (stem + markerLength + 1 > MAX_PATH - 1) continue;
+        const char* mark = form == 0 ? marker : shortMarker;
+        size_t markLength = strlen(mark);
+        if (stem + markLength + 1 > MAX_PATH - 1) continue;
         memcpy(temporary, path, stem);
-        memcpy(temporary + stem, marker, markerLength);
+        memcpy(temporary + stem, mark, markLength);
         for (int digit = 0; digit < 16; ++digit) {
-            temporary[stem + markerLength] = Digits[digit];
-            temporary[stem + markerLength + 1] = '\0';
+            temporary[stem + markLength] = Digits[digit];
+            temporary[stem + markLength + 1] = '\0';
             if (GetFileAttributesA(temporary) == INVALID_FILE_ATTRIBUTES) return 1;
         }
     }
     temporary[0] = '\0';
     return 0;
+}
+
+int FreeTemporaryName(const char* path, char* temporary) {
+    return FreeName(path, ".~up", "~", temporary);
 }
 
 // One write of the whole content, flushed to the disk before the handle is closed. 1 or 0.
@@ -285,6 +290,44 @@ int ReplaceWholeFile(const char* path, const void* data, uint32_t size, const FI
     return fileTime ? StampTimes(path, fileTime) : 1;
 }
 
+// What ExtractEntry and PrepareEntry share: the lookup, the free-space check for the entry alone, the
+// refusal of a folder in the way and the time rule. 1 with the entry and its content (*owned: to be
+// released by the caller) and *keep 1 when the file on disk stays; 0 after any message, nothing held.
+int OpenEntryForWrite(const char* targetPath, const char* name, int checkTime, const ArchiveEntry** entryOut,
+                      unsigned char** contentOut, int* owned, int* keep) {
+    uint64_t dataOffset;
+    const ArchiveEntry* entry = LookUpEntry(name, &dataOffset);
+    if (!entry) return 0;
+
+    // Only this entry's size counts; a file it would replace is not credited. Without a drive letter
+    // the query fails and the write itself decides.
+    char drive[3];
+    CopyText(drive, sizeof drive, targetPath);
+    ULARGE_INTEGER freeToCaller, totalBytes;
+    if (QueryDiskSpace(drive, &freeToCaller, &totalBytes, nullptr) && entry->size > freeToCaller.QuadPart) {
+        char message[1024];
+        uint64_t shortfall = entry->size - freeToCaller.QuadPart;
+        FormatText(message, sizeof message, NoSpaceMessage, drive,
+                   static_cast<int>(static_cast<uint32_t>(shortfall)));
+        ShowError(message);
+        return 0;
+    }
+
+    unsigned char* content = EntryContent(entry, dataOffset, owned);
+    if (!content) return 0;
+
+    DWORD attributes = GetFileAttributesA(targetPath);
+    int exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (*owned) GlobalFree(content);
+        return 0;
+    }
+    *keep = checkTime && exists && ExistingFileIsLater(targetPath, entry->fileTime);
+    *entryOut = entry;
+    *contentOut = content;
+    return 1;
+}
+
 } // namespace
 
 void ForgetExtendedFreeSpaceQuery() {
@@ -322,46 +365,66 @@ int ArchiveDataIsOwned(const unsigned char* data) {
 }
 
 int ExtractEntry(const char* targetPath, const char* name, int checkTime) {
-    uint64_t dataOffset;
-    const ArchiveEntry* entry = LookUpEntry(name, &dataOffset);
-    if (!entry) return 0;
-
-    // Only this entry's size counts; a file it would replace is not credited. Without a drive letter
-    // the query fails and the write itself decides.
-    char drive[3];
-    CopyText(drive, sizeof drive, targetPath);
-    ULARGE_INTEGER freeToCaller, totalBytes;
-    if (QueryDiskSpace(drive, &freeToCaller, &totalBytes, nullptr) && entry->size > freeToCaller.QuadPart) {
-        char message[1024];
-        uint64_t shortfall = entry->size - freeToCaller.QuadPart;
-        FormatText(message, sizeof message, NoSpaceMessage, drive,
-                   static_cast<int>(static_cast<uint32_t>(shortfall)));
-        ShowError(message);
-        return 0;
-    }
-
-    int owned;
-    unsigned char* content = EntryContent(entry, dataOffset, &owned);
-    if (!content) return 0;
-
+    const ArchiveEntry* entry;
+    unsigned char* content;
+    int owned, keep;
+    if (!OpenEntryForWrite(targetPath, name, checkTime, &entry, &content, &owned, &keep)) return 0;
     int result;
-    DWORD attributes = GetFileAttributesA(targetPath);
-    int exists = attributes != INVALID_FILE_ATTRIBUTES;
-    if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        result = 0;
-    } else {
+    if (keep) {
         // A read-only file ends writable either way, but only once it is replaced or kept: until then a
         // failed or killed run leaves it as it was.
-        if (checkTime && exists && ExistingFileIsLater(targetPath, entry->fileTime)) {
-            if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(targetPath, FILE_ATTRIBUTE_NORMAL);
-            result = 1;
-        } else {
-            FILETIME time = entry->fileTime;
-            result = ReplaceWholeFile(targetPath, content, entry->size, &time, 1);
-        }
+        DWORD attributes = GetFileAttributesA(targetPath);
+        if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(targetPath, FILE_ATTRIBUTE_NORMAL);
+        result = 1;
+    } else {
+        FILETIME time = entry->fileTime;
+        result = ReplaceWholeFile(targetPath, content, entry->size, &time, 1);
     }
     if (owned) GlobalFree(content);
     return result;
+}
+
+int PrepareEntry(const char* targetPath, const char* name, int checkTime, char* prepared,
+                 FILETIME* fileTime) {
+    prepared[0] = '\0';
+    const ArchiveEntry* entry;
+    unsigned char* content;
+    int owned, keep;
+    if (!OpenEntryForWrite(targetPath, name, checkTime, &entry, &content, &owned, &keep)) return 0;
+    *fileTime = entry->fileTime;
+    int result = keep ? 1 : PrepareWholeFile(targetPath, content, entry->size, fileTime, prepared);
+    if (owned) GlobalFree(content);
+    return result;
+}
+
+int PrepareWholeFile(const char* path, const void* data, uint32_t size, const FILETIME* fileTime,
+                     char* prepared) {
+    prepared[0] = '\0';
+    if (strlen(path) > MAX_PATH - 1 || !FreeTemporaryName(path, prepared)) return 0;
+    HANDLE file =
+        CreateFileA(prepared, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        prepared[0] = '\0';
+        return 0;
+    }
+    if (!WriteFlushedAndClose(file, data, size) || (fileTime && !StampTimes(prepared, fileTime))) {
+        DeleteFileA(prepared);
+        prepared[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+int FreeBackupName(const char* path, char* backup) {
+    return strlen(path) <= MAX_PATH - 1 && FreeName(path, ".~bk", "~b", backup);
+}
+
+int FreePreparedName(const char* path, char* prepared) {
+    return strlen(path) <= MAX_PATH - 1 && FreeTemporaryName(path, prepared);
+}
+
+int StampFileTimes(const char* path, const FILETIME* fileTime) {
+    return StampTimes(path, fileTime);
 }
 
 int QueryDiskSpace(const char* root, ULARGE_INTEGER* freeToCaller, ULARGE_INTEGER* totalBytes,

@@ -29,6 +29,27 @@ int ArchiveDataIsOwned(const unsigned char* data);
 // checkTime 1 a later file on disk is kept), stamped with the entry's time. 1 on success.
 int ExtractEntry(const char* targetPath, const char* name, int checkTime);
 
+// The first half of ExtractEntry, for an update that replaces nothing until every file is ready: the same
+// checks and messages, and the entry's content written complete into a new file beside targetPath (its
+// name in prepared, MAX_PATH bytes) stamped with the entry's time, also returned in fileTime. prepared
+// stays empty when the file on disk is kept (checkTime 1, later). The target is not touched. 1 or 0.
+int PrepareEntry(const char* targetPath, const char* name, int checkTime, char* prepared, FILETIME* fileTime);
+
+// Writes size bytes of data into a new file beside path under the temporary name of WriteWholeFile, flushed
+// and, when fileTime is given, stamped; its name in prepared (MAX_PATH bytes). path is not touched. 1, or 0
+// with nothing left behind.
+int PrepareWholeFile(const char* path, const void* data, uint32_t size, const FILETIME* fileTime,
+                     char* prepared);
+
+// Free names beside path (MAX_PATH bytes): for a prepared file, the temporary name of WriteWholeFile; for
+// the old file that a commit moves aside, the target's name with ".~bk" and a hex digit, or "~b" and a
+// hex digit where that passes 259 bytes. 0 when none is free.
+int FreePreparedName(const char* path, char* prepared);
+int FreeBackupName(const char* path, char* backup);
+
+// Sets all three times of the file. 1 or 0.
+int StampFileTimes(const char* path, const FILETIME* fileTime);
+
 // Free bytes for the caller, total bytes and total free bytes of the drive named by root. totalFree may
 // be null. Nonzero on success.
 int QueryDiskSpace(const char* root, ULARGE_INTEGER* freeToCaller, ULARGE_INTEGER* totalBytes,

@@ -1,12 +1,16 @@
 // Copying the plan's files and folders from the product's discs with the shell's copy: the search of drives
 // A: to Z: for the disc that holds each item (with the insert-disk prompt), the source and destination
-// lists, and the copy's outcome. Owns the run's source root: the drive of the latest successful search.
+// lists, and the copy's outcome. A file is copied to a name beside its destination, which the commit moves
+// in; a folder is merged into the installation folder by the shell as it is copied. Owns the run's source
+// root: the drive of the latest successful search.
 #include "update/disk_copies.h"
 
 #include "app/wizard_pages.h"
+#include "archive/archive.h"
 #include "context/updater_context.h"
 #include "platform/text_format.h"
 #include "setupcfg/path_join.h"
+#include "update/staged_update.h"
 
 #include <cstring>
 
@@ -14,12 +18,49 @@ namespace {
 
 enum { ListCapacity = 264, PlatformPathLimit = MAX_PATH - 1 };
 
-int FailCopy(HWND window, const CopyItem& item) {
-    char message[1024];
-    FormatText(message, sizeof message, "SETUP.INI : \"%s\" のコピーに失敗しました", item.path);
-    MessageBoxA(window, message, Updater.Caption, MB_OK | MB_ICONERROR);
+int FailCopy(HWND window, const CopyItem& item, StagedUpdate* staged) {
+    DiscardStagedUpdate(staged);
+    ShowCopyFailure(window, item.path);
     EndDialog(window, -1);
     return 0;
+}
+
+int Abandon(HWND window, StagedUpdate* staged) {
+    DiscardStagedUpdate(staged);
+    EndDialog(window, -1);
+    return 0;
+}
+
+// The shell would make the missing folders above a file's destination itself, out of the run's record:
+// made here, level by level below the installation folder, they are removed again when the run does not
+// complete. Steps over double-byte characters whose trail byte is "\".
+void MakeFoldersAbove(StagedUpdate* staged, const char* destination) {
+    char folder[ListCapacity];
+    size_t start = strlen(Updater.Install.InstPath);
+    if (start >= strlen(destination)) return;
+    for (const char* p = destination + start; *p; p = CharNextA(p)) {
+        if (*p != '\\' || p == destination + start) continue;
+        size_t length = static_cast<size_t>(p - destination);
+        memcpy(folder, destination, length);
+        folder[length] = '\0';
+        CreateStagedFolder(staged, folder);
+    }
+}
+
+// Records the file copy's prepared name before the copy, so that whatever the shell leaves of it is
+// deleted with the rest; the list (two NULs) is the prepared name.
+int StageFileCopy(StagedUpdate* staged, const CopyItem& item, const char* destination, char* list) {
+    MakeFoldersAbove(staged, destination);
+    StagedChange change;
+    memset(&change, 0, sizeof change);
+    change.action = StagedReplace;
+    change.message = StagedCopyMessage;
+    if (!CopyText(change.target, sizeof change.target, destination) ||
+        !CopyText(change.planPath, sizeof change.planPath, item.path) ||
+        !FreePreparedName(destination, change.prepared) || !AddStagedChange(staged, change))
+        return 0;
+    memset(list, 0, ListCapacity);
+    return CopyText(list, ListCapacity - 1, change.prepared);
 }
 
 // One item of a shell list: the joined path and two NULs, within the list buffer and short enough for
@@ -46,6 +87,12 @@ int SearchDrives(int disk, char* root, size_t rootCapacity) {
 
 } // namespace
 
+void ShowCopyFailure(HWND window, const char* path) {
+    char message[1024];
+    FormatText(message, sizeof message, "SETUP.INI : \"%s\" のコピーに失敗しました", path);
+    MessageBoxA(window, message, Updater.Caption, MB_OK | MB_ICONERROR);
+}
+
 int FindCopySource(HWND window, int disk, char* root, size_t rootCapacity) {
     if (disk < 0 || disk >= DiskCheckFileCount) { // CopyFromDisks refuses these with its message first
         EndDialog(window, -1);
@@ -63,22 +110,25 @@ int FindCopySource(HWND window, int disk, char* root, size_t rootCapacity) {
     }
 }
 
-int CopyFromDisks(HWND window) {
+int CopyFromDisks(HWND window, StagedUpdate* staged) {
     // Not set until the first search of the run; a disk-0 item before it has no source and is refused.
     char sourceRoot[3] = "";
     for (int32_t index = 0; index < Updater.CopyCount; ++index) {
         const CopyItem& item = Updater.CopyItems[index];
         // A disk byte that was not a digit has no check file: refused rather than searched for.
-        if (item.disk < 0 || item.disk > 9) return FailCopy(window, item);
+        if (item.disk < 0 || item.disk > 9) return FailCopy(window, item, staged);
         if (item.disk != 0) {
-            if (!FindCopySource(window, item.disk, sourceRoot, sizeof sourceRoot)) return 0;
+            if (!FindCopySource(window, item.disk, sourceRoot, sizeof sourceRoot)) {
+                DiscardStagedUpdate(staged);
+                return 0;
+            }
         } else if (sourceRoot[0] == '\0') {
-            return FailCopy(window, item);
+            return FailCopy(window, item, staged);
         }
 
         char source[ListCapacity];
         char destination[ListCapacity];
-        if (!BuildListItem(source, sourceRoot, item.path)) return FailCopy(window, item);
+        if (!BuildListItem(source, sourceRoot, item.path)) return FailCopy(window, item, staged);
         // A source that cannot be read has every attribute bit set and is copied as a folder; the shell
         // then fails without its own error display and the failure box names the item.
         int folderCopy = (GetFileAttributesA(source) & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -87,7 +137,11 @@ int CopyFromDisks(HWND window) {
             memset(destination, 0, sizeof destination);
             CopyText(destination, sizeof destination - 1, Updater.Install.InstPath);
         } else if (!BuildListItem(destination, Updater.Install.InstPath, item.path)) {
-            return FailCopy(window, item);
+            return FailCopy(window, item, staged);
+        } else {
+            char target[ListCapacity];
+            CopyText(target, sizeof target, destination);
+            if (!StageFileCopy(staged, item, target, destination)) return FailCopy(window, item, staged);
         }
 
         SetStatusText(window, "%s をコピーしています", item.path);
@@ -100,11 +154,8 @@ int CopyFromDisks(HWND window) {
         operation.fFlags = static_cast<FILEOP_FLAGS>(FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR |
                                                      (folderCopy ? FOF_NOERRORUI : 0));
         int result = SHFileOperationA(&operation);
-        if (operation.fAnyOperationsAborted) {
-            EndDialog(window, -1);
-            return 0;
-        }
-        if (result != 0) return FailCopy(window, item);
+        if (operation.fAnyOperationsAborted) return Abandon(window, staged);
+        if (result != 0) return FailCopy(window, item, staged);
         SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
     }
     return 1;

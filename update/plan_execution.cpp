@@ -1,6 +1,8 @@
 // The update run behind the wizard's second "次へ": the free-space check of the installation drive, the
-// busy page, the plan, the archive files, the disc copies and the completion page. Owns no state of its
-// own; each run starts from the section again.
+// busy page, the plan, the preparation of the archive files and disc copies, their commit, and the
+// completion page. Nothing installed changes until every item is prepared; a failure or cancel before
+// that deletes what was prepared, and a failure during the commit puts every old file back. Owns the
+// record of one run's prepared changes; each run starts from the section again.
 #include "update/plan_execution.h"
 
 #include "app/wizard_pages.h"
@@ -11,6 +13,7 @@
 #include "setupcfg/profile_access.h"
 #include "update/archive_writes.h"
 #include "update/disk_copies.h"
+#include "update/staged_update.h"
 #include "update/update_plan.h"
 
 #include <cstring>
@@ -61,6 +64,19 @@ void ShowCompletionPage(HWND window) {
     SetCursor(LoadCursorA(nullptr, IDC_ARROW));
 }
 
+// The commit of everything prepared. 1 when it is all in place; 0 after the rollback, the message that
+// the failed item shows when its write or copy fails, and EndDialog(window, -1).
+int CommitPrepared(HWND window, StagedUpdate* staged) {
+    const StagedChange* failed = nullptr;
+    if (CommitStagedUpdate(staged, &failed)) return 1;
+    if (failed->message == StagedCopyMessage)
+        ShowCopyFailure(window, failed->planPath);
+    else
+        ShowError("ファイルの書き込みに失敗しました");
+    EndDialog(window, -1);
+    return 0;
+}
+
 } // namespace
 
 void RunUpdate(HWND window) {
@@ -75,8 +91,12 @@ void RunUpdate(HWND window) {
     if (Updater.UpdateCount == 0 && Updater.CopyCount == 0) {
         ShowError("アップデートする必要のあるファイルはありません");
     } else {
-        if (Updater.UpdateCount != 0 && !WriteArchiveFiles(window, overwriteOnly)) return;
-        if (Updater.CopyCount != 0 && !CopyFromDisks(window)) return;
+        // About 42 KB, kept out of the stack; the wizard runs one update at a time (WizardBusy).
+        static StagedUpdate staged;
+        BeginStagedUpdate(&staged);
+        if (Updater.UpdateCount != 0 && !PrepareArchiveFiles(window, overwriteOnly, &staged)) return;
+        if (Updater.CopyCount != 0 && !CopyFromDisks(window, &staged)) return;
+        if (!CommitPrepared(window, &staged)) return;
     }
     ShowCompletionPage(window);
 }

@@ -35,6 +35,7 @@ struct OpenFile {
 DriveMapping drives[26];
 bool extendedQueryAvailable = true;
 Standin::DurabilityCounts durability;
+int movesBeforeRefusal = -1; // moves still made before the one refused; -1: none refused
 bool hasTempPath = false;
 char tempPath[1024];
 DWORD lastError = 0;
@@ -100,6 +101,7 @@ void ResetFileSystem() {
     memset(drives, 0, sizeof drives);
     extendedQueryAvailable = true;
     memset(&durability, 0, sizeof durability);
+    movesBeforeRefusal = -1;
     ResetDllSearch();
     hasTempPath = false;
     lastError = 0;
@@ -133,6 +135,8 @@ void SetExtendedFreeSpaceQuery(bool available) { extendedQueryAvailable = availa
 const DurabilityCounts& Durability() {
     return durability;
 }
+
+void RefuseMoveAfter(int moves) { movesBeforeRefusal = moves; }
 
 void SetTempPath(const char* folder) {
     hasTempPath = folder != nullptr;
@@ -371,6 +375,12 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
     return mkdir(host, 0755) == 0 ? TRUE : Fail(errno == EEXIST ? 183 : 3);
 }
 
+BOOL RemoveDirectoryA(LPCSTR path) {
+    char host[2048];
+    if (!HostPath(path, host, sizeof host)) return Fail(3);
+    return rmdir(host) == 0 ? TRUE : Fail(errno == ENOTEMPTY ? 145 : 3);
+}
+
 BOOL DeleteFileA(LPCSTR path) {
     char host[2048];
     struct stat info;
@@ -382,6 +392,7 @@ BOOL DeleteFileA(LPCSTR path) {
 // Write-through: the renamed file's folder is synced too, so that the new name is on the disk when the
 // call returns.
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+    if (movesBeforeRefusal >= 0 && movesBeforeRefusal-- == 0) return Fail(32); // ERROR_SHARING_VIOLATION
     char hostFrom[2048], hostTo[2048];
     if (!HostPath(from, hostFrom, sizeof hostFrom) || !HostPath(to, hostTo, sizeof hostTo))
         return Fail(ERROR_FILE_NOT_FOUND);

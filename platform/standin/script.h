@@ -24,6 +24,9 @@ struct DurabilityCounts {
     int writeThroughMoves;
 };
 const DurabilityCounts& Durability();
+// After this many more MoveFileExA calls the next one is refused with a sharing violation, as for a file
+// another program holds open at that moment; the moves after it are made again. -1 refuses none.
+void RefuseMoveAfter(int moves);
 // The DLL search: whether GetProcAddress finds "SetDefaultDllDirectories" in kernel32, and what
 // SetDefaultDllDirectories and SetDllDirectoryA were asked since the last reset.
 struct DllSearchRecord {

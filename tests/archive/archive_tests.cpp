@@ -242,8 +242,8 @@ TEST_CASE("lookup matches double-byte names as lstrcmpiA does: letters fold, dup
     // 83 BF); Cyrillic O and Yo (84 4F, 84 46) against o and yo (84 80, 84 76), across the unused 84 7F;
     // roman numeral one (87 54) with its IBM duplicate (FA 4A) and the small forms (FA 40, EE EF); a kanji
     // of the NEC-selected rows (ED 40) and its IBM duplicate (FA 5C).
-    const char* names[] = {"\x82\x60\x82\x61.DAT", "\x83\x9F.TXT", "\x84\x4F\x84\x46.BIN", "\x87\x54.INI",
-                           "\xED\x40.TXT", "a.txt"};
+    const char* names[] = {"\x82\x60\x82\x61.DAT", "\x83\x9F.TXT", "\x84\x4F\x84\x46.BIN",
+                           "\x87\x54.INI",         "\xED\x40.TXT", "a.txt"};
     std::vector<TestEntry> entries(6);
     for (size_t i = 0; i < entries.size(); ++i) {
         entries[i].name = names[i];
@@ -255,10 +255,11 @@ TEST_CASE("lookup matches double-byte names as lstrcmpiA does: letters fold, dup
         const char* name;
         size_t index;
     };
-    const Lookup lookups[] = {{"\x82\x81\x82\x82.dat", 0}, {"\x82\x60\x82\x82.Dat", 0}, {"\x83\xBF.txt", 1},
-                              {"\x84\x80\x84\x76.bin", 2}, {"\x84\x4F\x84\x76.BIN", 2}, {"\xFA\x4A.ini", 3},
-                              {"\xFA\x40.INI", 3},         {"\xEE\xEF.ini", 3},         {"\xFA\x5C.txt", 4},
-                              {"A.TXT", 5}};
+    const Lookup lookups[] = {{"\x82\x81\x82\x82.dat", 0}, {"\x82\x60\x82\x82.Dat", 0},
+                              {"\x83\xBF.txt", 1},         {"\x84\x80\x84\x76.bin", 2},
+                              {"\x84\x4F\x84\x76.BIN", 2}, {"\xFA\x4A.ini", 3},
+                              {"\xFA\x40.INI", 3},         {"\xEE\xEF.ini", 3},
+                              {"\xFA\x5C.txt", 4},         {"A.TXT", 5}};
     for (const Lookup& lookup : lookups) {
         CAPTURE(lookup.index);
         uint32_t size = 0;
@@ -689,4 +690,122 @@ TEST_CASE("WriteWholeFile leaves alone what killed runs left beside a target, an
         CHECK(WriteWholeFile(tooLong.c_str(), "x", 1, nullptr) == 0);
         CHECK(NamesIn(folder).empty());
     }
+}
+
+TEST_CASE("PrepareEntry writes the entry complete beside its target and leaves the target alone") {
+    const uint64_t packed = 131000000000000000ull;
+    struct Row {
+        const char* what;
+        bool exists, readOnly;
+        int64_t existingOffset; // existing file's time relative to the entry's
+        int checkTime;
+        bool prepared; // false: the file on disk is kept
+    };
+    const Row rows[] = {
+        {"a missing target", false, false, 0, 0, true},
+        {"an existing file", true, false, 0, 0, true},
+        {"a read-only file", true, true, 0, 0, true},
+        {"a later file with checkTime 1 is kept", true, false, 1, 1, false},
+        {"a later read-only file is kept, still read-only", true, true, 1, 1, false},
+        {"an earlier file with checkTime 1", true, false, -1, 1, true},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(row.what);
+        Scope scope;
+        std::vector<TestEntry> entries(1);
+        entries[0].name = "GAME.EXE";
+        entries[0].content = "new content";
+        entries[0].compress = true;
+        entries[0].time = packed;
+        TestImage image = BuildImage(entries, true);
+        UseImage(image);
+        std::string target = PathIn(scope.folder, "GAME.EXE");
+        uint64_t oldTime = static_cast<uint64_t>(static_cast<int64_t>(packed) + row.existingOffset);
+        if (row.exists) {
+            WriteTestFile(target, "old");
+            SetTestFileTime(target, oldTime);
+            if (row.readOnly) REQUIRE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
+        }
+        char prepared[MAX_PATH];
+        FILETIME fileTime;
+        REQUIRE(PrepareEntry(target.c_str(), "game.exe", row.checkTime, prepared, &fileTime) == 1);
+        CHECK((uint64_t(fileTime.dwHighDateTime) << 32 | fileTime.dwLowDateTime) == packed);
+        if (row.prepared) {
+            CHECK(std::string(prepared) == target + ".~up0");
+            CHECK(GetTestFileTimes(prepared).write == packed);
+            CHECK(GetTestFileTimes(prepared).creation == packed);
+            CHECK(ReadTestFile(prepared) == "new content");
+        } else {
+            CHECK(prepared[0] == '\0');
+        }
+        if (row.exists) {
+            CHECK(GetTestFileTimes(target).write == oldTime);
+            CHECK(ReadTestFile(target) == "old");
+            CHECK(((GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY) != 0) == row.readOnly);
+            if (row.readOnly) SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+        } else {
+            CHECK(GetFileAttributesA(target.c_str()) == INVALID_FILE_ATTRIBUTES);
+        }
+        if (row.prepared) DeleteFileA(prepared);
+        ExpectBoxes({});
+    }
+    SUBCASE("a folder in the way, or an entry the archive lacks: nothing prepared") {
+        Scope scope;
+        std::vector<TestEntry> entries(1);
+        entries[0].name = "DATA";
+        entries[0].content = "x";
+        UseImage(BuildImage(entries, false));
+        std::string target = PathIn(scope.folder, "DATA");
+        REQUIRE(CreateDirectoryA(target.c_str(), nullptr));
+        char prepared[MAX_PATH];
+        FILETIME fileTime;
+        CHECK(PrepareEntry(target.c_str(), "DATA", 0, prepared, &fileTime) == 0);
+        CHECK(prepared[0] == '\0');
+        ExpectBoxes({});
+        std::string other = PathIn(scope.folder, "OTHER");
+        CHECK(PrepareEntry(other.c_str(), "OTHER", 0, prepared, &fileTime) == 0);
+        ExpectBoxes({NotFound});
+        CHECK(NamesIn(PathIn(scope.folder, "")) == std::vector<std::string>{"DATA"});
+    }
+}
+
+TEST_CASE("prepared and backup names beside a target: free ones only, short forms for long paths") {
+    Scope scope;
+    std::string target = PathIn(scope.folder, "SAVE.DAT");
+    WriteTestFile(target, "old");
+    char name[MAX_PATH];
+    REQUIRE(FreeBackupName(target.c_str(), name));
+    CHECK(std::string(name) == target + ".~bk0");
+    WriteTestFile(target + ".~bk0", "left by a killed run");
+    REQUIRE(FreeBackupName(target.c_str(), name));
+    CHECK(std::string(name) == target + ".~bk1");
+    REQUIRE(FreePreparedName(target.c_str(), name));
+    CHECK(std::string(name) == target + ".~up0");
+    // Without room for the long forms, the folder's own short names.
+    std::string folder = FolderOfLength(PathIn(scope.folder, ""), 250);
+    std::string longTarget = folder + std::string(MAX_PATH - 1 - folder.size(), 'n');
+    REQUIRE(FreeBackupName(longTarget.c_str(), name));
+    CHECK(std::string(name) == folder + "~b0");
+    REQUIRE(FreePreparedName(longTarget.c_str(), name));
+    CHECK(std::string(name) == folder + "~0");
+    std::string tooLong = folder + std::string(MAX_PATH - folder.size(), 'n');
+    CHECK_FALSE(FreeBackupName(tooLong.c_str(), name));
+    CHECK_FALSE(FreePreparedName(tooLong.c_str(), name));
+}
+
+TEST_CASE("PrepareWholeFile leaves nothing behind when it cannot write") {
+    Scope scope;
+    std::string target = PathIn(scope.folder, "DATA.BIN");
+    char prepared[MAX_PATH];
+    FILETIME time;
+    time.dwLowDateTime = 0x12345678;
+    time.dwHighDateTime = 0x01D00000;
+    REQUIRE(PrepareWholeFile(target.c_str(), "abc", 3, &time, prepared) == 1);
+    CHECK(ReadTestFile(prepared) == "abc");
+    CHECK(GetTestFileTimes(prepared).write == (uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime));
+    CHECK(GetFileAttributesA(target.c_str()) == INVALID_FILE_ATTRIBUTES);
+    // In a folder that does not exist nothing can be created.
+    std::string missing = PathIn(scope.folder, "NOFOLDER\\DATA.BIN");
+    CHECK(PrepareWholeFile(missing.c_str(), "abc", 3, nullptr, prepared) == 0);
+    CHECK(prepared[0] == '\0');
 }

@@ -17,7 +17,8 @@
 #   script         the driver's steps (tests/e2e/driver)
 #   expect-files   lines checked after the driver: "exists|absent|folder|readonly|writable|updated|unchanged|
 #                  kept PATH", "same PATH STAGED", "time PATH WHEN", "time-of PATH STAGED", "files FOLDER NAME...";
-#                  after a killed run "old-or-new PATH STAGED", "leftovers FOLDER NAME..."
+#                  after a killed run "old-or-new PATH STAGED", "leftovers FOLDER NAME..." (both
+#                  accept the old file under its backup name "NAME.~bkN" beside it)
 # Files named *.ini or *.txt are written in UTF-8 and converted to code page 932 with CRLF line ends.
 # Usage: run-scenario.sh SCENARIO_DIR WORK_DIR TEMPLATE_PREFIX WINDOWS_BIN_DIR UPDPACK
 # With E2E_UPDATER=FILE the packed updater is kept in FILE, or taken from it when it exists (no packing).
@@ -270,6 +271,13 @@ fingerprint() { # unchanged: content, time and mode; kept: the content alone
         echo "$(stat -c '%s bytes' "$2"), content $(sha1sum <"$2" | cut -c1-12)"
     fi
 }
+# The backup beside target ("NAME.~bkN") whose fingerprint of kind $1 is $2, or nothing.
+backup_as() {
+    local candidate
+    for candidate in "$3".~bk[0-9A-F]; do
+        [ -f "$candidate" ] && [ "$(fingerprint "$1" "$candidate")" = "$2" ] && echo "$candidate" && return
+    done
+}
 declare -A before
 if [ -f "$scenario/expect-files" ]; then
     while read -r check path other; do
@@ -320,6 +328,11 @@ if [ -f "$scenario/expect-files" ]; then
             ;;
         unchanged | kept)
             after=$(fingerprint "$check" "$target")
+            if [ "$after" != "${before[$check $path]}" ] && [ "$check" = kept ] && [ ! -e "$target" ]; then
+                # A run killed during the commit may hold the file under its backup name alone.
+                aside=$(backup_as "$check" "${before[$check $path]}" "$target")
+                [ -n "$aside" ] && after=${before[$check $path]} && other="in ${aside##*/}"
+            fi
             [ "$after" = "${before[$check $path]}" ] ||
                 fail "file $path changed: before ${before[$check $path]}; after $after"
             ;;
@@ -328,28 +341,40 @@ if [ -f "$scenario/expect-files" ]; then
             wanted=$(echo "$other" | tr ' ' '\n' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
             [ "$found" = "$wanted" ] || fail "folder $path holds \"$found\", expected \"$wanted\""
             ;;
-        old-or-new) # after a killed run: as before (content, time and mode, or still missing) or wholly new
+        old-or-new) # after a killed run: as before (content, time and mode, or still missing) or wholly new;
+            # inside the commit the old file may stand beside it under its backup name instead
             after=$(fingerprint unchanged "$target")
+            aside=""
+            [ "${before[$check $path]}" = "no file" ] || aside=$(backup_as unchanged "${before[$check $path]}" "$target")
             if [ "$after" = "${before[$check $path]}" ]; then
                 other="$other: old"
             elif [ -f "$target" ] && cmp -s "$target" "$work/$other"; then
-                other="$other: new"
+                if [ "${before[$check $path]}" = "no file" ]; then
+                    other="$other: added"
+                elif [ -n "$aside" ]; then
+                    other="$other: new, old in ${aside##*/}"
+                else
+                    other="$other: new"
+                fi
+            elif [ ! -e "$target" ] && [ -n "$aside" ]; then
+                other="$other: aside in ${aside##*/}"
             else
                 fail "file $path is neither as before (${before[$check $path]}) nor $other: $after"
             fi
             ;;
-        leftovers) # after a killed run: only these names, and the updater's temporary names beside them
+        leftovers) # after a killed run: only these names, the updater's temporary names and backups beside them
             left=""
+            backups=""
             while read -r found; do
                 known=no
                 for wanted in $other; do
-                    case "$found" in "$wanted" | "$wanted".~up[0-9A-F]) known=yes ;; esac
+                    case "$found" in "$wanted" | "$wanted".~up[0-9A-F] | "$wanted".~bk[0-9A-F]) known=yes ;; esac
                 done
-                case "$found" in "~"[0-9A-F]) known=yes ;; esac
+                case "$found" in "~"[0-9A-F] | "~b"[0-9A-F]) known=yes ;; esac
                 [ $known = yes ] || fail "folder $path holds $found, neither expected nor a temporary file"
-                case "$found" in *.~up? | "~"?) left="$left $found" ;; esac
+                case "$found" in *.~up? | "~"?) left="$left $found" ;; *.~bk? | "~b"?) backups="$backups $found" ;; esac
             done < <(cd "$target" && LC_ALL=C ls -A)
-            other="$other: temporary files left:${left:- none}"
+            other="$other: temporary files left:${left:- none}; backups left:${backups:- none}"
             ;;
         *) fail "unknown check $check in expect-files" ;;
         esac

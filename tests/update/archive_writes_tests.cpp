@@ -216,7 +216,9 @@ TEST_CASE("an entry missing from the archive shows the archive's box, then the w
     REQUIRE(Standin::BoxCount() == 2);
     CHECK(std::string(Standin::Box(0).text) == "Can't Find File in Resource !!");
     ExpectWriteFailure(scene);
-    CHECK(ReadHostFile(scene.Host("c/Game/a.dat")) == "A"); // written before the failure, kept
+    // Prepared before the failure, then deleted: nothing of the run is left.
+    CHECK_FALSE(HostExists(scene.Host("c/Game/a.dat")));
+    CHECK_FALSE(HostExists(scene.Host("c/Game/a.dat.~up0")));
 }
 
 TEST_CASE("cut or over-long target paths are refused before anything of them is written") {
@@ -230,7 +232,7 @@ TEST_CASE("cut or over-long target paths are refused before anything of them is 
         RunUpdate(scene.dialog);
         REQUIRE(Standin::BoxCount() == 1);
         ExpectWriteFailure(scene);
-        CHECK(ReadHostFile(scene.Host("c/Data/a.dat")) == "A");
+        CHECK_FALSE(HostExists(scene.Host("c/Data/a.dat"))); // prepared only, and deleted
     }
     SUBCASE("a joined target longer than 259 characters") {
         Scene scene;

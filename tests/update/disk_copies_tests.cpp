@@ -101,7 +101,8 @@ TEST_CASE("a file copy from the disc in the first CD-ROM drive, as the shell's t
     CHECK(op.hwnd == scene.dialog);
     CHECK(op.wFunc == FO_COPY);
     CHECK(FromOf(0) == List("D:\\data.bin"));
-    CHECK(ToOf(0) == List("C:\\Game\\data.bin"));
+    // A file goes beside its destination first; the commit moves it in.
+    CHECK(ToOf(0) == List("C:\\Game\\data.bin.~up0"));
     CHECK(op.fFlags == 0x0210);
     CHECK(ReadHostFile(scene.Host("c/Game/data.bin")) == "disc one data");
     CHECK_FALSE(HostReadOnly(scene.Host("c/Game/data.bin"))); // the disc's read-only attribute is removed
@@ -189,7 +190,9 @@ TEST_CASE("Cancel on the insert-disk prompt ends the update without a further bo
     CHECK(std::string(Standin::Box(0).text) == Prompt1);
     ExpectEnded(scene);
     CHECK(Standin::FileOperationCount() == 0);
-    CHECK(ReadHostFile(scene.Host("c/Game/a.dat")) == "A"); // written before, stays
+    CHECK_FALSE(HostExists(scene.Host("c/Game/a.dat"))); // only prepared before the prompt, and deleted
+    CHECK_FALSE(HostExists(scene.Host("c/Game/a.dat.~up0")));
+    CHECK(ReadHostFile(scene.Host("c/Game/keep.txt")) == "kept");
 }
 
 TEST_CASE("an empty check file name matches the first CD-ROM drive that holds any disc") {
@@ -236,7 +239,9 @@ TEST_CASE("copy failures: a missing source, the shell's failure, the user's abor
         CHECK(Standin::FileOperation(1).result != 0);
         REQUIRE(Standin::BoxCount() == 1);
         ExpectCopyFailureBox(scene, 0, "nothere");
-        CHECK(ReadHostFile(scene.Host("c/Game/data.bin")) == "disc one data");
+        // The file copied before the failure was only prepared: it is gone, with nothing left beside it.
+        CHECK_FALSE(HostExists(scene.Host("c/Game/data.bin")));
+        CHECK_FALSE(HostExists(scene.Host("c/Game/data.bin.~up0")));
         CHECK_FALSE(HostExists(scene.Host("c/Game/movie")));
     }
     SUBCASE("the shell reports a failure") {

@@ -928,6 +928,19 @@ void ExpectFile(Step& step) {
                 data.nFileSizeLow);
 }
 
+// Waits, polling every millisecond, until the path exists: lets the kill test end the updater at a
+// chosen moment of its work, such as when the first old file is moved aside.
+void AwaitFile(Step& step) {
+    std::string path = step.Text("path");
+    DWORD timeout = step.Number("timeout", DefaultTimeoutMs);
+    step.CheckAllUsed();
+    DWORD start = GetTickCount();
+    while (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (GetTickCount() - start > timeout) Failure("  %s did not appear", Show(path).c_str());
+        Sleep(1);
+    }
+}
+
 void Run(Step& step) {
     const std::string& v = step.verb;
     if (v == "start")
@@ -982,6 +995,8 @@ void Run(Step& step) {
         SetRegistryNumber(step);
     else if (v == "expect-file")
         ExpectFile(step);
+    else if (v == "await-file")
+        AwaitFile(step);
     else if (v == "terminate")
         Terminate(step);
     else if (v == "sleep") {

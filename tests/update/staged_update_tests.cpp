@@ -1,0 +1,250 @@
+// All or nothing: a run that fails while preparing, is cancelled at a disc prompt, or fails during the
+// commit (each move refused in turn) leaves every installed file and folder as it was, in content, time
+// and attributes, with the message of the failed item and nothing beside the files; a run that completes
+// leaves no backup behind, and its commit moves are written through.
+#include "update_scene.h"
+
+#include "app/wizard_pages.h"
+#include "context/updater_context.h"
+#include "platform/standin/script.h"
+#include "platform/standin/window_script.h"
+#include "update/plan_execution.h"
+
+#include <doctest/doctest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <dirent.h>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+const uint64_t OldTime = FileTimeOf(2001, 1, 1);
+const uint64_t EntryTime = FileTimeOf(2010, 6, 1);
+
+struct FileState {
+    std::string path; // host path
+    bool exists;
+    std::string content;
+    uint64_t time;
+    bool readOnly;
+};
+
+FileState StateOf(const std::string& path) {
+    FileState state = {path, HostExists(path), "", 0, false};
+    if (state.exists) {
+        state.content = ReadHostFile(path);
+        state.time = HostTime(path);
+        state.readOnly = HostReadOnly(path);
+    }
+    return state;
+}
+
+std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void ExpectUnchanged(const std::vector<FileState>& before) {
+    for (const FileState& old : before) {
+        CAPTURE(old.path);
+        FileState now = StateOf(old.path);
+        CHECK(now.exists == old.exists);
+        CHECK(now.content == old.content);
+        CHECK(now.time == old.time);
+        CHECK(now.readOnly == old.readOnly);
+    }
+}
+
+void ExpectEndedWith(const Scene& scene, const char* text) {
+    REQUIRE(Standin::BoxCount() >= 1);
+    CHECK(std::string(Standin::Box(Standin::BoxCount() - 1).text) == text);
+    CHECK(Standin::DialogEnded(scene.dialog));
+    CHECK(Standin::DialogResult(scene.dialog) == -1);
+}
+
+const char* const WriteFailed = "ファイルの書き込みに失敗しました";
+
+// Five items over an installed game: a plain file, a read-only file, a data file kept by the data rule,
+// a new file in a folder the run creates ("Patch" as DataFolder), and a file copied from disc 1.
+struct InstalledGame : Scene {
+    std::vector<FileState> before;
+    std::vector<std::string> rootNames, gameNames, dataNames;
+
+    InstalledGame() {
+        strcpy(Updater.DataFolder, "Patch");
+        MakeHostFolder(Host("c/Game/Patch"));
+        MakeHostFolder(Host("c/Data"));
+        WriteHostFile(Host("c/Game/Patch/a.dat"), "old a");
+        WriteHostFile(Host("c/Game/Patch/b.dat"), "old b");
+        SetHostReadOnly(Host("c/Game/Patch/b.dat"), true);
+        WriteHostFile(Host("c/Game/disc.bin"), "old disc file");
+        for (const char* name : {"c/Game/Patch/a.dat", "c/Game/Patch/b.dat", "c/Game/disc.bin"})
+            SetHostTime(Host(name), OldTime);
+        MakeHostFolder(Host("disc1"));
+        WriteHostFile(Host("disc1/DISK1.CHK"), "");
+        WriteHostFile(Host("disc1/disc.bin"), "new disc file");
+        strcpy(Updater.Setup.DiskCheckFile[1], "DISK1.CHK");
+        UseArchive({{"a.dat", "new a", EntryTime},
+                    {"b.dat", "new b", EntryTime},
+                    {"c.dat", "new c", EntryTime},
+                    {"s.dat", "archive s", EntryTime}});
+    }
+    void Plan(const std::vector<std::string>& extra) {
+        std::vector<std::string> lines = {"UpdateFile00=a.dat", "UpdateFile01=b.dat", "UpdateFile02=d,s.dat",
+                                          "UpdateFile03=c.dat", "CopyFile00=1:disc.bin"};
+        lines.insert(lines.end(), extra.begin(), extra.end());
+        WriteUpdateIni(lines);
+    }
+    void Snapshot() {
+        for (const char* name : {"c/Game/Patch/a.dat", "c/Game/Patch/b.dat", "c/Game/Patch/c.dat",
+                                 "c/Game/disc.bin", "c/Data/Patch/s.dat"})
+            before.push_back(StateOf(Host(name)));
+        rootNames = Names(Host("c/Game"));
+        gameNames = Names(Host("c/Game/Patch"));
+        dataNames = Names(Host("c/Data"));
+    }
+    void ExpectAsBefore() {
+        ExpectUnchanged(before);
+        CHECK(Names(Host("c/Game/Patch")) == gameNames); // nothing prepared or backed up is left
+        CHECK(Names(Host("c/Data")) == dataNames);       // the "Patch" folder the run made is gone
+        CHECK(Names(Host("c/Game")) == rootNames);
+    }
+};
+
+} // namespace
+
+TEST_CASE("a run that completes replaces every file, leaves no backup and writes its moves through") {
+    InstalledGame scene;
+    scene.MapDrive('D', "disc1", DRIVE_CDROM);
+    scene.Plan({});
+    RunUpdate(scene.dialog);
+    CHECK_FALSE(Standin::DialogEnded(scene.dialog));
+    CHECK(ReadHostFile(scene.Host("c/Game/Patch/a.dat")) == "new a");
+    CHECK(HostTime(scene.Host("c/Game/Patch/a.dat")) == EntryTime);
+    CHECK(ReadHostFile(scene.Host("c/Game/Patch/b.dat")) == "new b");
+    CHECK_FALSE(HostReadOnly(scene.Host("c/Game/Patch/b.dat")));
+    CHECK(ReadHostFile(scene.Host("c/Game/Patch/c.dat")) == "new c");
+    CHECK(ReadHostFile(scene.Host("c/Data/Patch/s.dat")) == "archive s");
+    CHECK(ReadHostFile(scene.Host("c/Game/disc.bin")) == "new disc file");
+    CHECK(Names(scene.Host("c/Game/Patch")) == std::vector<std::string>{"a.dat", "b.dat", "c.dat"});
+    CHECK_FALSE(HostExists(scene.Host("c/Game/disc.bin.~up0")));
+    CHECK_FALSE(HostExists(scene.Host("c/Game/disc.bin.~bk0")));
+    // Three old files aside and five new ones in.
+    CHECK(Standin::Durability().writeThroughMoves >= 8);
+}
+
+TEST_CASE("a failure while preparing leaves the installation as it was") {
+    SUBCASE("the fourth of several files cannot be written (a folder in its way)") {
+        InstalledGame scene;
+        scene.MapDrive('D', "disc1", DRIVE_CDROM);
+        MakeHostFolder(scene.Host("c/Game/Patch/c.dat"));
+        scene.Plan({});
+        scene.Snapshot();
+        RunUpdate(scene.dialog);
+        ExpectEndedWith(scene, WriteFailed);
+        ExpectUnchanged(scene.before);
+        CHECK(Names(scene.Host("c/Game/Patch")) == scene.gameNames);
+        CHECK(Names(scene.Host("c/Data")) == scene.dataNames);
+    }
+    SUBCASE("an entry the archive lacks, after the others were prepared") {
+        InstalledGame scene;
+        scene.MapDrive('D', "disc1", DRIVE_CDROM);
+        scene.Plan({"UpdateFile04=missing.dat"});
+        scene.Snapshot();
+        RunUpdate(scene.dialog);
+        ExpectEndedWith(scene, WriteFailed);
+        scene.ExpectAsBefore();
+    }
+    SUBCASE("the volume fills while preparing") {
+        InstalledGame scene;
+        scene.MapDrive('D', "disc1", DRIVE_CDROM);
+        Standin::SetFreeSpace('C', 4); // the entries' own check refuses the first 5-byte file
+        scene.Plan({});
+        scene.Snapshot();
+        RunUpdate(scene.dialog);
+        ExpectEndedWith(scene, WriteFailed);
+        scene.ExpectAsBefore();
+    }
+    SUBCASE("Cancel at the disc prompt, after the archive files were prepared") {
+        InstalledGame scene;
+        scene.MapDrive('D', nullptr, DRIVE_CDROM);
+        Standin::QueueBoxAnswer(IDCANCEL);
+        scene.Plan({});
+        scene.Snapshot();
+        RunUpdate(scene.dialog);
+        CHECK(Standin::BoxCount() == 1); // the prompt alone
+        CHECK(Standin::DialogEnded(scene.dialog));
+        CHECK(Standin::DialogResult(scene.dialog) == -1);
+        scene.ExpectAsBefore();
+    }
+}
+
+TEST_CASE("a move refused at any point of the commit puts every old file back") {
+    // Moves of a complete run: a, b and disc.bin aside and five files in; the data rule's s.dat is new.
+    const int moves = 8;
+    for (int refused = 0; refused < moves; ++refused) {
+        CAPTURE(refused);
+        InstalledGame scene;
+        scene.MapDrive('D', "disc1", DRIVE_CDROM);
+        scene.Plan({});
+        scene.Snapshot();
+        Standin::RefuseMoveAfter(refused);
+        RunUpdate(scene.dialog);
+        ExpectEndedWith(scene, refused >= moves - 2 ? "SETUP.INI : \"disc.bin\" のコピーに失敗しました"
+                                                    : WriteFailed);
+        Standin::RefuseMoveAfter(-1);
+        scene.ExpectAsBefore();
+    }
+}
+
+TEST_CASE("a data file kept by the data rule is rolled back with the rest") {
+    InstalledGame scene;
+    scene.MapDrive('D', "disc1", DRIVE_CDROM);
+    MakeHostFolder(scene.Host("c/Data/Patch"));
+    WriteHostFile(scene.Host("c/Data/Patch/s.dat"), "player's save");
+    SetHostTime(scene.Host("c/Data/Patch/s.dat"), OldTime);
+    scene.Plan({});
+    scene.Snapshot();
+    Standin::RefuseMoveAfter(5); // s.dat's re-write moving in, after the player's copy went aside
+    RunUpdate(scene.dialog);
+    Standin::RefuseMoveAfter(-1);
+    ExpectEndedWith(scene, WriteFailed);
+    ExpectUnchanged(scene.before);
+    CHECK(Names(scene.Host("c/Data/Patch")) == std::vector<std::string>{"s.dat"});
+}
+
+TEST_CASE("folders above a disc file's destination are made by the run and removed on rollback") {
+    for (bool fails : {false, true}) {
+        CAPTURE(fails);
+        Scene scene;
+        MakeHostFolder(scene.Host("disc1/sub/deeper"));
+        WriteHostFile(scene.Host("disc1/DISK1.CHK"), "");
+        WriteHostFile(scene.Host("disc1/sub/deeper/x.bin"), "disc x");
+        strcpy(Updater.Setup.DiskCheckFile[1], "DISK1.CHK");
+        scene.MapDrive('D', "disc1", DRIVE_CDROM);
+        std::vector<std::string> before = Names(scene.Host("c/Game"));
+        scene.WriteUpdateIni({"CopyFile00=1:sub\\deeper\\x.bin"});
+        if (fails) Standin::RefuseMoveAfter(0);
+        RunUpdate(scene.dialog);
+        Standin::RefuseMoveAfter(-1);
+        if (fails) {
+            ExpectEndedWith(scene, "SETUP.INI : \"sub\\deeper\\x.bin\" のコピーに失敗しました");
+            CHECK(Names(scene.Host("c/Game")) == before);
+        } else {
+            CHECK_FALSE(Standin::DialogEnded(scene.dialog));
+            CHECK(ReadHostFile(scene.Host("c/Game/sub/deeper/x.bin")) == "disc x");
+            CHECK(Names(scene.Host("c/Game/sub/deeper")) == std::vector<std::string>{"x.bin"});
+        }
+    }
+}

@@ -1,0 +1,123 @@
+// Commit and rollback of a prepared update. A commit first moves the installed file aside under its backup
+// name ("<name>.~bk" and a hex digit), then moves the prepared file ("<name>.~up" and a hex digit) into its
+// place; the backups are deleted only once every change is in. A run killed during the commit therefore
+// leaves every old file either in place or under its backup name beside it (README.md tells how to restore
+// by hand). Owns nothing beyond the record it is given.
+#include "update/staged_update.h"
+
+#include "archive/archive.h"
+#include "platform/text_format.h"
+
+#include <cstring>
+
+namespace {
+
+const DWORD MoveDurably = MOVEFILE_WRITE_THROUGH;
+
+void DeletePrepared(StagedChange& change) {
+    if (change.prepared[0] != '\0') DeleteFileA(change.prepared);
+    change.prepared[0] = '\0';
+}
+
+void RemoveCreatedFolders(StagedUpdate* update) {
+    // Deepest last created, so removed first; a folder that is not empty stays.
+    for (int32_t i = update->folderCount - 1; i >= 0; --i)
+        RemoveDirectoryA(update->createdFolders[i]);
+    update->folderCount = 0;
+}
+
+// Puts the old file of one committed (or half-committed) change back.
+void UndoChange(StagedChange& change) {
+    if (change.action == StagedClearReadOnly) {
+        if (change.done) SetFileAttributesA(change.target, change.oldAttributes);
+        change.done = 0;
+        return;
+    }
+    if (change.done) {
+        SetFileAttributesA(change.target, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(change.target);
+    }
+    if (change.backup[0] != '\0')
+        MoveFileExA(change.backup, change.target, MOVEFILE_REPLACE_EXISTING | MoveDurably);
+    change.backup[0] = '\0';
+    change.done = 0;
+}
+
+// One change: aside, then in.
+int CommitChange(StagedChange& change) {
+    change.oldAttributes = GetFileAttributesA(change.target);
+    int exists = change.oldAttributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (change.oldAttributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+    if (change.action == StagedClearReadOnly) {
+        if (exists && (change.oldAttributes & FILE_ATTRIBUTE_READONLY))
+            SetFileAttributesA(change.target, FILE_ATTRIBUTE_NORMAL);
+        change.done = 1;
+        return 1;
+    }
+    // A read-only file may be renamed as it is, so its backup keeps every attribute.
+    if (exists) {
+        if (!FreeBackupName(change.target, change.backup)) return 0;
+        if (!MoveFileExA(change.target, change.backup, MoveDurably)) {
+            change.backup[0] = '\0';
+            return 0;
+        }
+    }
+    if (!MoveFileExA(change.prepared, change.target, MOVEFILE_REPLACE_EXISTING | MoveDurably)) return 0;
+    change.prepared[0] = '\0';
+    change.done = 1;
+    // Set again in place: a file system may carry the replaced file's creation time over to the new name.
+    if (change.hasTime) StampFileTimes(change.target, &change.fileTime);
+    return 1;
+}
+
+} // namespace
+
+void BeginStagedUpdate(StagedUpdate* update) {
+    update->changeCount = 0;
+    update->folderCount = 0;
+}
+
+int AddStagedChange(StagedUpdate* update, const StagedChange& change) {
+    if (update->changeCount >= StagedChangeCapacity) return 0;
+    StagedChange& added = update->changes[update->changeCount++];
+    added = change;
+    added.done = 0;
+    added.backup[0] = '\0';
+    return 1;
+}
+
+int CreateStagedFolder(StagedUpdate* update, const char* folder) {
+    if (!CreateDirectoryA(folder, nullptr)) return 0;
+    // Beyond the record's room the folder would outlive a rollback: such a plan has more folders than items.
+    if (update->folderCount < StagedFolderCapacity &&
+        CopyText(update->createdFolders[update->folderCount], MAX_PATH, folder))
+        ++update->folderCount;
+    return 1;
+}
+
+void DiscardStagedUpdate(StagedUpdate* update) {
+    for (int32_t i = 0; i < update->changeCount; ++i)
+        DeletePrepared(update->changes[i]);
+    update->changeCount = 0;
+    RemoveCreatedFolders(update);
+}
+
+int CommitStagedUpdate(StagedUpdate* update, const StagedChange** failed) {
+    *failed = nullptr;
+    for (int32_t i = 0; i < update->changeCount; ++i) {
+        if (CommitChange(update->changes[i])) continue;
+        *failed = &update->changes[i];
+        for (int32_t j = i; j >= 0; --j)
+            UndoChange(update->changes[j]);
+        DiscardStagedUpdate(update);
+        return 0;
+    }
+    for (int32_t i = 0; i < update->changeCount; ++i) {
+        StagedChange& change = update->changes[i];
+        if (change.backup[0] == '\0') continue;
+        SetFileAttributesA(change.backup, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(change.backup);
+        change.backup[0] = '\0';
+    }
+    return 1;
+}
