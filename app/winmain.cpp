@@ -2,6 +2,7 @@
 // clean-up that every exit runs. Owns the order of the steps; each step reports its own failure.
 #include "app/archive_bootstrap.h"
 #include "app/cleanup.h"
+#include "app/dll_search_path.h"
 #include "app/install_lookup.h"
 #include "app/preflight_checks.h"
 #include "app/update_notice.h"
@@ -32,6 +33,8 @@ static int Exit(int status) {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // Before anything that can load a DLL: CoInitialize already loads some by name.
+    RestrictDllSearchPath();
     ResetUpdaterContext();
     CoInitialize(nullptr);
     if (!BootstrapArchive(instance)) return Exit(0);

@@ -195,19 +195,48 @@ int ExistingFileIsLater(const char* path, const FILETIME& time) {
     return existing > packed;
 }
 
-// The folder part of path including its last separator ("." when there is none), stepping over
-// double-byte characters whose trail byte may equal "\".
-int FolderOf(const char* path, char* folder, size_t capacity) {
-    const char* end = nullptr;
+// Bytes of path up to and including its last separator (0 when there is none), stepping over double-byte
+// characters whose trail byte may equal "\".
+size_t FolderLength(const char* path) {
+    size_t length = 0;
     for (const char* p = path; *p; p = CharNextA(p)) {
-        if (*p == '\\' || *p == '/') end = p + 1;
+        if (*p == '\\' || *p == '/') length = static_cast<size_t>(p - path) + 1;
     }
-    if (!end) return CopyText(folder, capacity, ".");
-    size_t length = static_cast<size_t>(end - path);
-    if (length + 1 > capacity) return 0;
-    memcpy(folder, path, length);
-    folder[length] = '\0';
-    return 1;
+    return length;
+}
+
+// A free name for the temporary file that replaces path, in path's own folder and within MAX_PATH: the
+// target's name followed by ".~up" and a hex digit, or where that is too long "~" and a hex digit alone.
+// A name that exists (left by a run that was killed, or anybody's file) is never taken. 0 when no name
+// fits or every one is taken.
+int FreeTemporaryName(const char* path, char* temporary) {
+    static const char Digits[] = "0123456789ABCDEF";
+    size_t length = strlen(path);
+    size_t folder = FolderLength(path);
+    for (int form = 0; form < 2; ++form) {
+        size_t stem = form == 0 ? length : folder;
+        const char* marker = form == 0 ? ".~up" : "~";
+        size_t markerLength = strlen(marker);
+        if (stem + markerLength + 1 > MAX_PATH - 1) continue;
+        memcpy(temporary, path, stem);
+        memcpy(temporary + stem, marker, markerLength);
+        for (int digit = 0; digit < 16; ++digit) {
+            temporary[stem + markerLength] = Digits[digit];
+            temporary[stem + markerLength + 1] = '\0';
+            if (GetFileAttributesA(temporary) == INVALID_FILE_ATTRIBUTES) return 1;
+        }
+    }
+    temporary[0] = '\0';
+    return 0;
+}
+
+// One write of the whole content, flushed to the disk before the handle is closed. 1 or 0.
+int WriteFlushedAndClose(HANDLE file, const void* data, uint32_t size) {
+    DWORD written = 0;
+    BOOL wrote = WriteFile(file, data, size, &written, nullptr) && written == size;
+    BOOL flushed = wrote && FlushFileBuffers(file);
+    BOOL closed = CloseHandle(file);
+    return wrote && flushed && closed;
 }
 
 int StampTimes(const char* path, const FILETIME* time) {
@@ -216,6 +245,44 @@ int StampTimes(const char* path, const FILETIME* time) {
     BOOL stamped = SetFileTime(file, time, time, time);
     BOOL closed = CloseHandle(file);
     return stamped && closed;
+}
+
+// The whole-file write. The content goes into a new file beside the target, which replaces the target
+// only once it is complete and on the disk: a failed write (disk full, I/O error) or a killed process
+// leaves the old file whole, and after a power loss the new name never shows empty or partial content.
+// A read-only target is refused, as creating over it would be, unless clearReadOnly: then it is made
+// writable only just before it is replaced (Windows refuses to replace it otherwise), so that a write
+// that fails or is killed before leaves it as it was. The times are set after the replacement so that
+// the file system cannot carry the replaced file's creation time over.
+int ReplaceWholeFile(const char* path, const void* data, uint32_t size, const FILETIME* fileTime,
+                     int clearReadOnly) {
+    DWORD attributes = GetFileAttributesA(path);
+    int readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly && !clearReadOnly) return 0;
+    // Longer paths do not fit the updater's buffers, nor the ANSI calls.
+    if (strlen(path) > MAX_PATH - 1) return 0;
+    char temporary[MAX_PATH];
+    if (!FreeTemporaryName(path, temporary)) {
+        // A folder of 258 bytes leaves no room for any temporary name (or every one is taken): the
+        // target is written in place, as a plain write does, rather than not at all.
+        if (readOnly) SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+        HANDLE file =
+            CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE || !WriteFlushedAndClose(file, data, size)) return 0;
+        return fileTime ? StampTimes(path, fileTime) : 1;
+    }
+    HANDLE file =
+        CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    int replaced = WriteFlushedAndClose(file, data, size);
+    if (replaced && readOnly) SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    replaced = replaced && MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!replaced) {
+        if (readOnly) SetFileAttributesA(path, attributes);
+        DeleteFileA(temporary);
+        return 0;
+    }
+    return fileTime ? StampTimes(path, fileTime) : 1;
 }
 
 } // namespace
@@ -283,13 +350,14 @@ int ExtractEntry(const char* targetPath, const char* name, int checkTime) {
     if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         result = 0;
     } else {
-        if (exists && (attributes & FILE_ATTRIBUTE_READONLY))
-            SetFileAttributesA(targetPath, FILE_ATTRIBUTE_NORMAL);
+        // A read-only file ends writable either way, but only once it is replaced or kept: until then a
+        // failed or killed run leaves it as it was.
         if (checkTime && exists && ExistingFileIsLater(targetPath, entry->fileTime)) {
+            if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(targetPath, FILE_ATTRIBUTE_NORMAL);
             result = 1;
         } else {
             FILETIME time = entry->fileTime;
-            result = WriteWholeFile(targetPath, content, entry->size, &time);
+            result = ReplaceWholeFile(targetPath, content, entry->size, &time, 1);
         }
     }
     if (owned) GlobalFree(content);
@@ -344,28 +412,5 @@ unsigned char* ReadWholeFile(const char* path, uint32_t* sizeOut) {
 }
 
 int WriteWholeFile(const char* path, const void* data, uint32_t size, const FILETIME* fileTime) {
-    // The content goes into a new file beside the target, which replaces the target only once it is
-    // complete: a failed write (disk full, I/O error) leaves the old file whole. The times are set after
-    // the replacement so that the file system cannot carry the replaced file's creation time over.
-    // A read-only target is refused as creating over it would be; a replacing move is not held back
-    // by the attribute everywhere (Wine lets it through).
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return 0;
-    char folder[MAX_PATH];
-    char temporary[MAX_PATH];
-    if (!FolderOf(path, folder, sizeof folder) || !GetTempFileNameA(folder, "upd", 0, temporary)) return 0;
-    HANDLE file =
-        CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        DeleteFileA(temporary);
-        return 0;
-    }
-    DWORD written = 0;
-    BOOL wrote = WriteFile(file, data, size, &written, nullptr) && written == size;
-    BOOL closed = CloseHandle(file);
-    if (!wrote || !closed || !MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING)) {
-        DeleteFileA(temporary);
-        return 0;
-    }
-    return fileTime ? StampTimes(path, fileTime) : 1;
+    return ReplaceWholeFile(path, data, size, fileTime, 0);
 }

@@ -37,6 +37,9 @@ int QueryDiskSpace(const char* root, ULARGE_INTEGER* freeToCaller, ULARGE_INTEGE
 // The whole file in a new GlobalAlloc buffer (the caller releases it), or null. sizeOut may be null.
 unsigned char* ReadWholeFile(const char* path, uint32_t* sizeOut);
 
-// Replaces the file at path with size bytes of data (through a temporary file in the same folder, so a
-// failed write leaves the old file whole) and, when fileTime is given, stamps all three times. 1 or 0.
+// Replaces the file at path with size bytes of data and, when fileTime is given, stamps all three times.
+// The data go through a temporary file in the same folder, flushed before it replaces the target, so a
+// failed or killed write leaves the old file whole; the temporary name is the target's with ".~up" and a
+// hex digit, or "~" and a hex digit where that passes 259 bytes (a folder of 258 bytes leaves room for
+// neither: written in place). A read-only target or a path of more than 259 bytes is refused. 1 or 0.
 int WriteWholeFile(const char* path, const void* data, uint32_t size, const FILETIME* fileTime);

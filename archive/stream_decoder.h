@@ -9,5 +9,6 @@
 // marker having written exactly destinationSize bytes; 0 for a damaged stream (truncated, a match
 // reaching before the start of the output, more output than destinationSize, or less). Never reads or
 // writes outside the two buffers. consumed (may be null) receives the bytes read up to where it stopped.
+// After a 0 the destination's content is unspecified: the caller discards it.
 int DecompressBlock(unsigned char* destination, uint32_t destinationSize, const unsigned char* source,
                     uint32_t sourceLength, uint32_t* consumed);

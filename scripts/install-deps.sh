@@ -4,7 +4,7 @@
 # executes 32-bit programs, the 64-bit one (wine64) and the x86_64 cross compiler where it does not.
 set -e
 cd "$(dirname "$0")/.."
-packages="locales cmake make g++ g++-mingw-w64-i686 doctest-dev xvfb xauth imagemagick fonts-ipafont-gothic gzip"
+packages="locales cmake make g++ g++-mingw-w64-i686 doctest-dev xvfb xauth imagemagick fonts-ipafont-gothic gzip zlib1g-dev liblz4-dev"
 # The x86_64 cross compiler on every host too: the resource writer's tests take a real 64-bit program through it.
 packages="$packages g++-mingw-w64-x86-64"
 decision=$(scripts/wine-route.sh --before-install)

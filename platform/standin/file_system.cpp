@@ -29,10 +29,12 @@ struct DriveMapping {
 struct OpenFile {
     int descriptor;
     DWORD access;
+    bool unflushed; // written since the last FlushFileBuffers
 };
 
 DriveMapping drives[26];
 bool extendedQueryAvailable = true;
+Standin::DurabilityCounts durability;
 bool hasTempPath = false;
 char tempPath[1024];
 DWORD lastError = 0;
@@ -97,6 +99,8 @@ namespace Standin {
 void ResetFileSystem() {
     memset(drives, 0, sizeof drives);
     extendedQueryAvailable = true;
+    memset(&durability, 0, sizeof durability);
+    ResetDllSearch();
     hasTempPath = false;
     lastError = 0;
 }
@@ -125,6 +129,10 @@ void SetFreeSpace(char letter, uint64_t freeBytes) {
 }
 
 void SetExtendedFreeSpaceQuery(bool available) { extendedQueryAvailable = available; }
+
+const DurabilityCounts& Durability() {
+    return durability;
+}
 
 void SetTempPath(const char* folder) {
     hasTempPath = folder != nullptr;
@@ -196,7 +204,9 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0644;
     int descriptor = open(host, flags, mode);
     if (descriptor < 0) {
-        Fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
+        Fail(errno == ENOENT   ? ERROR_FILE_NOT_FOUND
+             : errno == EEXIST ? ERROR_FILE_EXISTS
+                               : ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
     OpenFile* file = static_cast<OpenFile*>(malloc(sizeof(OpenFile)));
@@ -207,6 +217,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     }
     file->descriptor = descriptor;
     file->access = access;
+    file->unflushed = false;
     return file;
 }
 
@@ -245,13 +256,24 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LP
         }
         total += static_cast<DWORD>(put);
     }
+    if (total) file->unflushed = true;
     if (written) *written = total;
+    return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE handle) {
+    OpenFile* file = FileOf(handle);
+    if (!file || !(file->access & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    if (fsync(file->descriptor) != 0) return Fail(ERROR_ACCESS_DENIED);
+    file->unflushed = false;
+    ++durability.flushes;
     return TRUE;
 }
 
 BOOL CloseHandle(HANDLE handle) {
     OpenFile* file = FileOf(handle);
     if (!file) return Fail(6);
+    if (file->unflushed) ++durability.unflushedCloses;
     int result = close(file->descriptor);
     free(file);
     return result == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
@@ -357,6 +379,8 @@ BOOL DeleteFileA(LPCSTR path) {
     return unlink(host) == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
 }
 
+// Write-through: the renamed file's folder is synced too, so that the new name is on the disk when the
+// call returns.
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     char hostFrom[2048], hostTo[2048];
     if (!HostPath(from, hostFrom, sizeof hostFrom) || !HostPath(to, hostTo, sizeof hostTo))
@@ -366,7 +390,20 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
         if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(183);
         if (S_ISDIR(info.st_mode) || IsReadOnlyMode(info.st_mode)) return Fail(ERROR_ACCESS_DENIED);
     }
-    return rename(hostFrom, hostTo) == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
+    if (rename(hostFrom, hostTo) != 0) return Fail(ERROR_ACCESS_DENIED);
+    if (!(flags & MOVEFILE_WRITE_THROUGH)) return TRUE;
+    char* separator = strrchr(hostTo, '/');
+    if (separator == hostTo)
+        separator[1] = '\0';
+    else if (separator)
+        *separator = '\0';
+    int folder = open(separator ? hostTo : ".", O_RDONLY | O_DIRECTORY);
+    if (folder < 0) return Fail(ERROR_ACCESS_DENIED);
+    int synced = fsync(folder);
+    close(folder);
+    if (synced != 0) return Fail(ERROR_ACCESS_DENIED);
+    ++durability.writeThroughMoves;
+    return TRUE;
 }
 
 DWORD GetTempPathA(DWORD capacity, LPSTR buffer) {
@@ -461,8 +498,15 @@ HMODULE LoadLibraryA(LPCSTR name) {
     return Kernel32;
 }
 
+HMODULE GetModuleHandleA(LPCSTR name) {
+    if (!name || (strcasecmp(name, "kernel32.dll") != 0 && strcasecmp(name, "kernel32") != 0)) return nullptr;
+    return Kernel32;
+}
+
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
-    if (module != Kernel32 || !extendedQueryAvailable || strcmp(name, "GetDiskFreeSpaceExA") != 0) return nullptr;
+    if (module != Kernel32) return nullptr;
+    if (FARPROC procedure = Standin::DllSearchProcedure(name)) return procedure;
+    if (!extendedQueryAvailable || strcmp(name, "GetDiskFreeSpaceExA") != 0) return nullptr;
     return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&StandinGetDiskFreeSpaceExA));
 }
 

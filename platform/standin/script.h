@@ -16,6 +16,25 @@ void RemoveDrive(char letter);
 void SetFreeSpace(char letter, uint64_t freeBytes);
 // Whether GetProcAddress finds "GetDiskFreeSpaceExA" (the fallback query is used otherwise).
 void SetExtendedFreeSpaceQuery(bool available);
+// What the stand-in did to put written files on the disk, counted since the last reset: FlushFileBuffers
+// calls, handles closed with writes never flushed, and moves made with MOVEFILE_WRITE_THROUGH.
+struct DurabilityCounts {
+    int flushes;
+    int unflushedCloses;
+    int writeThroughMoves;
+};
+const DurabilityCounts& Durability();
+// The DLL search: whether GetProcAddress finds "SetDefaultDllDirectories" in kernel32, and what
+// SetDefaultDllDirectories and SetDllDirectoryA were asked since the last reset.
+struct DllSearchRecord {
+    int defaultCalls;
+    DWORD defaultDirectories; // the flags of the last SetDefaultDllDirectories
+    int dllDirectoryCalls;
+    bool dllDirectorySet; // the last SetDllDirectoryA named a folder (an empty one included)
+    char dllDirectory[MAX_PATH];
+};
+void SetDefaultDllDirectoriesAvailable(bool available);
+const DllSearchRecord& DllSearch();
 // Folder that GetTempPathA reports (a trailing separator is added); null restores $TMPDIR or /tmp.
 void SetTempPath(const char* folder);
 // Host path for a path as the logic writes it; 0 when the path names an unmapped drive or does not fit.

@@ -102,6 +102,7 @@ typedef SHFILEOPSTRUCTA* LPSHFILEOPSTRUCTA;
 #define FILE_END 2u
 #define MOVEFILE_REPLACE_EXISTING 0x1u
 #define MOVEFILE_WRITE_THROUGH 0x8u
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800u
 
 #define GMEM_FIXED 0x0u
 #define GMEM_ZEROINIT 0x40u
@@ -118,6 +119,7 @@ typedef SHFILEOPSTRUCTA* LPSHFILEOPSTRUCTA;
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_ACCESS_DENIED 5L
+#define ERROR_FILE_EXISTS 80L
 #define ERROR_MORE_DATA 234L
 #define REG_SZ 1u
 #define REG_DWORD 4u
@@ -162,6 +164,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL CloseHandle(HANDLE handle);
+BOOL FlushFileBuffers(HANDLE file);
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
 BOOL GetFileTime(HANDLE file, LPFILETIME creation, LPFILETIME lastAccess, LPFILETIME lastWrite);
@@ -178,10 +181,12 @@ BOOL GetDiskFreeSpaceA(LPCSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerS
                        LPDWORD totalClusters);
 DWORD GetLastError();
 
-// Modules (the extended free-space query is looked up by name)
+// Modules (the extended free-space query and the default DLL folders are looked up by name)
 HMODULE LoadLibraryA(LPCSTR name);
+HMODULE GetModuleHandleA(LPCSTR name);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
+BOOL SetDllDirectoryA(LPCSTR folder);
 
 // Text in the ANSI code page (code page 932)
 int lstrcmpiA(LPCSTR a, LPCSTR b);

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include <algorithm>
+
 #ifndef _WIN32
 #include "platform/standin/standin_state.h"
 #include <dirent.h>
@@ -476,6 +478,62 @@ TEST_CASE("QueryDiskSpace uses the extended query, or clusters when it cannot be
 #endif
 }
 
+namespace {
+
+// The names in a folder given as the updater names paths (ending with "\"), sorted.
+std::vector<std::string> NamesIn(const std::string& folder) {
+    std::vector<std::string> names;
+#ifndef _WIN32
+    char host[2048];
+    REQUIRE(Standin::HostPath(folder.c_str(), host, sizeof host));
+    DIR* listing = opendir(host);
+    REQUIRE(listing != nullptr);
+    while (struct dirent* entry = readdir(listing))
+        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+            names.push_back(entry->d_name);
+    closedir(listing);
+#else
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    REQUIRE(search != INVALID_HANDLE_VALUE);
+    do {
+        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
+            names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+#endif
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A folder under base whose path, its last "\" included, is exactly length bytes: nested folders of at
+// most 100 bytes each, all created.
+std::string FolderOfLength(const std::string& base, size_t length) {
+    std::string folder = base;
+    REQUIRE(length >= base.size() + 2);
+    while (folder.size() < length) {
+        size_t left = length - folder.size();
+        size_t segment = left > 100 ? (left - 100 >= 2 ? 100 : left - 2) : left;
+        folder += std::string(segment - 1, static_cast<char>('a' + folder.size() % 26));
+        REQUIRE(CreateDirectoryA(folder.c_str(), nullptr));
+        folder += "\\";
+    }
+    return folder;
+}
+
+#ifndef _WIN32
+void ExpectReplacedThroughTemporary(const Standin::DurabilityCounts& before, bool throughTemporary) {
+    const Standin::DurabilityCounts& after = Standin::Durability();
+    // Every written byte reaches the disk before the file is closed; a replacement writes its rename
+    // through to the folder.
+    CHECK(after.unflushedCloses == before.unflushedCloses);
+    CHECK(after.flushes == before.flushes + 1);
+    CHECK(after.writeThroughMoves == before.writeThroughMoves + (throughTemporary ? 1 : 0));
+}
+#endif
+
+} // namespace
+
 TEST_CASE("ReadWholeFile and WriteWholeFile") {
     Scope scope;
     std::string path = PathIn(scope.folder, "whole.bin");
@@ -550,4 +608,85 @@ TEST_CASE("ReadWholeFile and WriteWholeFile") {
         if (truncated == 0) CHECK(ReadWholeFile(huge.c_str(), &size) == nullptr);
     }
 #endif
+}
+
+#ifndef _WIN32
+TEST_CASE("WriteWholeFile puts the content on the disk before it replaces the target") {
+    Scope scope;
+    std::string path = PathIn(scope.folder, "durable.bin");
+    for (const char* content : {"first", "second"}) {
+        CAPTURE(content);
+        Standin::DurabilityCounts before = Standin::Durability();
+        CHECK(WriteWholeFile(path.c_str(), content, static_cast<uint32_t>(strlen(content)), nullptr) == 1);
+        ExpectReplacedThroughTemporary(before, true);
+        CHECK(ReadTestFile(path) == content);
+    }
+}
+#endif
+
+TEST_CASE("WriteWholeFile writes every target of up to 259 bytes, through a temporary file where one fits") {
+    // Folder and target lengths count bytes of the path as the updater names it, the folder's last "\"
+    // included. A temporary name beside the target is the target's with ".~up" and a digit (5 bytes
+    // more), or "~" and a digit in the folder (the folder and 2 bytes); only a folder of 258 bytes, whose
+    // target's name is one byte, leaves no room for either.
+    struct Case {
+        size_t folder;
+        size_t target;
+        bool throughTemporary;
+    };
+    const Case cases[] = {
+        {100, 254, true}, {100, 255, true}, {246, 259, true},  {247, 259, true},
+        {252, 258, true}, {257, 259, true}, {258, 259, false},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.folder);
+        CAPTURE(c.target);
+        Scope scope;
+        if (strlen(scope.folder.path) + 2 > c.folder) continue;
+        std::string folder = FolderOfLength(scope.folder.path, c.folder);
+        std::string name(c.target - c.folder, 'f');
+        std::string target = folder + name;
+        REQUIRE(target.size() == c.target);
+        WriteTestFile(target, "old content");
+#ifndef _WIN32
+        Standin::DurabilityCounts before = Standin::Durability();
+#endif
+        FILETIME t = MakeTime(130000000000000000ull);
+        CHECK(WriteWholeFile(target.c_str(), "new", 3, &t) == 1);
+        CHECK(ReadTestFile(target) == "new");
+        CHECK(GetTestFileTimes(target).write == Units(t));
+        CHECK(NamesIn(folder) == std::vector<std::string>{name});
+#ifndef _WIN32
+        ExpectReplacedThroughTemporary(before, c.throughTemporary);
+#endif
+    }
+}
+
+TEST_CASE("WriteWholeFile leaves alone what killed runs left beside a target, and refuses 260 bytes") {
+    Scope scope;
+    std::string target = PathIn(scope.folder, "save.dat");
+    WriteTestFile(target, "old");
+    // Names that a killed run can leave: each is somebody's file now, never taken, opened or removed.
+    std::vector<std::string> left;
+    for (const char* digit : {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B", "C", "D", "E", "F"})
+        left.push_back(std::string("save.dat.~up") + digit);
+    left.push_back("~0");
+    for (const std::string& name : left)
+        WriteTestFile(PathIn(scope.folder, name.c_str()), "left by " + name);
+    CHECK(WriteWholeFile(target.c_str(), "new", 3, nullptr) == 1);
+    CHECK(ReadTestFile(target) == "new");
+    std::vector<std::string> expected = left;
+    expected.push_back("save.dat");
+    std::sort(expected.begin(), expected.end());
+    CHECK(NamesIn(scope.folder.path) == expected);
+    for (const std::string& name : left)
+        CHECK(ReadTestFile(PathIn(scope.folder, name.c_str())) == "left by " + name);
+
+    // One byte more than the updater's paths can hold: refused before anything is created.
+    if (strlen(scope.folder.path) + 2 <= 250) {
+        std::string folder = FolderOfLength(scope.folder.path, 250);
+        std::string tooLong = folder + std::string(10, 'g');
+        CHECK(WriteWholeFile(tooLong.c_str(), "x", 1, nullptr) == 0);
+        CHECK(NamesIn(folder).empty());
+    }
 }

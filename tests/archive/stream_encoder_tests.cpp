@@ -4,6 +4,8 @@
 #include "stream_builder.h"
 #include "tools/packer/stream_encoder.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 
@@ -26,6 +28,9 @@ size_t RoundTrip(const std::vector<unsigned char>& data) {
     CHECK(result.ok == 1);
     CHECK(result.consumed == stream.size());
     CHECK(result.output == data);
+    size_t referenceConsumed = 0;
+    CHECK(ReferenceDecode(stream, &referenceConsumed) == data);
+    CHECK(referenceConsumed == stream.size());
     return stream.size();
 }
 
@@ -221,4 +226,226 @@ TEST_CASE("the encoder refuses a destination that is too small and never writes 
     std::vector<unsigned char> noise = RandomBytes(4097, 10);
     std::vector<unsigned char> bounded(CompressBound(noise.size()));
     CHECK(CompressBlock(noise.data(), noise.size(), bounded.data(), bounded.size()) > noise.size());
+}
+
+namespace {
+
+// The cheapest parse found without the encoder's match search: every token the format has, at every
+// position, with every distance and every length that repeats there. Token costs add up token by token, so
+// the minimum over all parses is exactly what a dynamic program over positions finds. Besides the least
+// 8 * data bytes + control bits, it finds the shortest stream in bytes, whose flag words cost 4 bytes for
+// each 32 control bits begun: for that the program runs over positions and control bits modulo 32 at once.
+struct ExhaustiveMinimum {
+    uint64_t bits;        // least 8 * data bytes + control bits, end marker included
+    uint64_t streamBytes; // least data bytes + 4 * flag words
+};
+
+struct TokenCost {
+    unsigned control, bytes;
+};
+
+TokenCost LongMatchCost(size_t distance, size_t length) {
+    size_t d = distance - 1;
+    TokenCost t{2, 1};
+    t.control += d < 512 ? 2 : d < 1024 ? 3 : d < 2048 ? 5 : d < 4096 ? 7 : 8;
+    if (length <= 26) {
+        t.control += length == 3 ? 1 : length == 4 ? 2 : length <= 6 ? 4 : length <= 10 ? 6 : 9;
+    } else {
+        t.control += 5, t.bytes += 1;
+    }
+    return t;
+}
+
+ExhaustiveMinimum ExhaustiveSearch(const std::vector<unsigned char>& data) {
+    const size_t n = data.size();
+    const uint64_t none = UINT64_MAX / 4;
+    // bits[p]: least 8 * bytes + control bits for the first p bytes. length[p][r]: least 32 * flag words +
+    // 8 * data bytes for the first p bytes among parses whose control bits are r modulo 32.
+    std::vector<uint64_t> bits(n + 1, none);
+    std::vector<std::array<uint64_t, 32>> length(n + 1);
+    for (auto& row : length)
+        row.fill(none);
+    bits[0] = 0;
+    length[0][0] = 0;
+    auto wordsBegun = [](unsigned used, unsigned control) {
+        return (used + control + 31) / 32 - (used + 31) / 32;
+    };
+    auto relax = [&](size_t from, size_t to, TokenCost t) {
+        bits[to] = std::min(bits[to], bits[from] + 8 * t.bytes + t.control);
+        for (unsigned r = 0; r < 32; ++r) {
+            if (length[from][r] == none) continue;
+            unsigned after = (r + t.control) % 32;
+            length[to][after] =
+                std::min(length[to][after], length[from][r] + 32 * wordsBegun(r, t.control) + 8 * t.bytes);
+        }
+    };
+    // Earlier positions by their byte: a distance whose first byte differs repeats nothing. Distances of
+    // one cost class are interchangeable, so each length is taken once per class (and the short match
+    // once per width): the nearest distance of the class that reaches it stands for all of them.
+    std::vector<size_t> byByte[256];
+    for (size_t p = 0; p < n; ++p) {
+        relax(p, p + 1, TokenCost{1, 1});
+        size_t longestInClass[5] = {2, 2, 2, 2, 2};
+        bool shortDone[2] = {false, false};
+        const std::vector<size_t>& same = byByte[data[p]];
+        for (size_t i = same.size(); i-- > 0 && p - same[i] <= 8192;) {
+            size_t distance = p - same[i];
+            size_t common = 0;
+            while (p + common < n && common < 282 && data[p + common] == data[p + common - distance])
+                ++common;
+            bool near = distance <= 256;
+            if (common >= 2 && distance <= 2303 && !shortDone[near]) {
+                relax(p, p + 2, TokenCost{near ? 3u : 6u, 1});
+                shortDone[near] = true;
+            }
+            size_t d = distance - 1;
+            size_t& done = longestInClass[d < 512 ? 0 : d < 1024 ? 1 : d < 2048 ? 2 : d < 4096 ? 3 : 4];
+            for (; done < common; ++done)
+                relax(p, p + done + 1, LongMatchCost(distance, done + 1));
+        }
+        byByte[data[p]].push_back(p);
+    }
+    // The end marker: 0 1 1, byte FF, 1 1 1.
+    ExhaustiveMinimum result{bits[n] + 8 + 6, none};
+    for (unsigned r = 0; r < 32; ++r) {
+        if (length[n][r] != none)
+            result.streamBytes = std::min(result.streamBytes, (length[n][r] + 32 * wordsBegun(r, 6) + 8) / 8);
+    }
+    return result;
+}
+
+// The stream's cost in bits (8 * data bytes + control bits), counted by reading it with the test-side
+// decoder's rules: flag words are the 4-byte groups the decoder reads, everything else is data.
+uint64_t StreamBits(const std::vector<unsigned char>& stream) {
+    size_t consumed = 0;
+    ReferenceDecode(stream, &consumed);
+    REQUIRE(consumed == stream.size());
+    // Walk the stream again, counting control bits: re-decode with a counter.
+    size_t in = 0, control = 0, dataBytes = 0;
+    unsigned left = 0;
+    uint32_t word = 0;
+    auto bit = [&]() -> uint32_t {
+        if (left == 0) {
+            word = uint32_t(stream[in]) | uint32_t(stream[in + 1]) << 8 | uint32_t(stream[in + 2]) << 16 |
+                   uint32_t(stream[in + 3]) << 24;
+            in += 4, left = 32;
+        }
+        ++control;
+        return word >> --left & 1;
+    };
+    auto bits = [&](unsigned count) {
+        uint32_t v = 0;
+        while (count--)
+            v = v << 1 | bit();
+        return v;
+    };
+    auto byte = [&]() -> uint32_t { return ++dataBytes, stream[in++]; };
+    for (;;) {
+        if (bit()) {
+            byte();
+        } else if (bit()) {
+            uint32_t value = bit() ? 256 + byte() * 8 + bits(3) : byte();
+            if (value == 2303) break;
+        } else {
+            static const unsigned extra[5] = {1, 1, 2, 3, 4};
+            unsigned zeros = 0;
+            while (zeros < 4 && !bit())
+                ++zeros;
+            byte(), bits(extra[zeros]);
+            unsigned code = 0;
+            while (code < 5 && !bit())
+                ++code;
+            static const unsigned lengthExtra[5] = {0, 0, 1, 2, 4};
+            if (code == 5) {
+                byte();
+            } else {
+                bits(lengthExtra[code]);
+            }
+        }
+    }
+    return 8 * dataBytes + control;
+}
+
+// Inputs where the choice between tokens is close: few letters, planted repeats at the edges of the
+// distance classes and of the length codes.
+std::vector<unsigned char> SmallAlphabet(size_t size, unsigned letters, uint32_t seed) {
+    std::vector<unsigned char> data(size);
+    for (auto& b : data)
+        b = static_cast<unsigned char>('a' + Lcg(seed) % letters);
+    return data;
+}
+
+void CheckOptimal(const std::vector<unsigned char>& data, int* bytesAboveShortest) {
+    std::vector<unsigned char> stream = Compress(data);
+    size_t consumed = 0;
+    CHECK(ReferenceDecode(stream, &consumed) == data);
+    CHECK(consumed == stream.size());
+    DecodeResult decoded = DecodeBoth(stream, static_cast<uint32_t>(data.size()));
+    CHECK(decoded.ok == 1);
+    CHECK(decoded.output == data);
+    ExhaustiveMinimum best = ExhaustiveSearch(data);
+    CHECK(StreamBits(stream) == best.bits);
+    CHECK(stream.size() >= best.streamBytes);
+    CHECK(stream.size() <= best.streamBytes + 3);
+    if (bytesAboveShortest) *bytesAboveShortest += static_cast<int>(stream.size() - best.streamBytes);
+}
+
+} // namespace
+
+TEST_CASE("the encoder's streams have the fewest bits of all parses, found by exhaustive search") {
+    int above = 0, inputs = 0;
+    SUBCASE("small random inputs over few letters") {
+        uint32_t seed = 404;
+        for (int round = 0; round < 300; ++round, ++inputs) {
+            size_t size = Lcg(seed) % 120;
+            CAPTURE(round);
+            CheckOptimal(SmallAlphabet(size, 1 + Lcg(seed) % 4, Lcg(seed)), &above);
+        }
+    }
+    SUBCASE("runs and periods at every length code boundary") {
+        for (size_t length :
+             {2, 3, 4, 5, 6, 7, 10, 11, 12, 26, 27, 28, 29, 282, 283, 284, 285, 286, 564, 565}) {
+            for (size_t period : {1, 2, 3, 5}) {
+                CAPTURE(length);
+                CAPTURE(period);
+                std::vector<unsigned char> data;
+                for (size_t i = 0; i < period; ++i)
+                    data.push_back(static_cast<unsigned char>('p' + i));
+                for (size_t i = 0; i < length; ++i)
+                    data.push_back(data[data.size() - period]);
+                data.push_back('#');
+                CheckOptimal(data, &above);
+                ++inputs;
+            }
+        }
+    }
+    SUBCASE("the end marker's bits on either side of a flag word's end") {
+        // Distinct bytes are literals only: 24 to 40 of them put the end marker's six control bits
+        // anywhere around the end of the first or the second word.
+        for (size_t size = 24; size <= 40; ++size, ++inputs) {
+            CAPTURE(size);
+            std::vector<unsigned char> data;
+            for (size_t i = 0; i < size; ++i)
+                data.push_back(static_cast<unsigned char>(i * 7 + 3));
+            CheckOptimal(data, &above);
+        }
+    }
+    SUBCASE("repeats at every distance class boundary and at the window's edge") {
+        uint32_t seed = 77;
+        for (size_t distance : {255,  256,  257,  258,  511,  512,  513,  1023, 1024, 1025, 2047, 2048,
+                                2049, 2302, 2303, 2304, 4095, 4096, 4097, 8191, 8192, 8193, 8194}) {
+            for (size_t length : {2, 3, 4, 7, 30}) {
+                CAPTURE(distance);
+                CAPTURE(length);
+                // Distinct bytes between the copies, so that only the planted repeat is cheap.
+                std::vector<unsigned char> data = RandomBytes(distance, Lcg(seed));
+                data.insert(data.end(), data.begin(), data.begin() + length);
+                std::vector<unsigned char> tail = SmallAlphabet(20, 3, Lcg(seed));
+                data.insert(data.end(), tail.begin(), tail.end());
+                CheckOptimal(data, &above);
+                ++inputs;
+            }
+        }
+    }
+    MESSAGE(inputs << " inputs; bytes above the shortest stream, in total: " << above);
 }

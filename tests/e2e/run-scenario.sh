@@ -16,10 +16,12 @@
 #   no-archive     the updater without any "UPDATE" resource
 #   script         the driver's steps (tests/e2e/driver)
 #   expect-files   lines checked after the driver: "exists|absent|folder|readonly|writable|updated|unchanged|
-#                  kept PATH", "same PATH STAGED", "time PATH WHEN", "time-of PATH STAGED", "files FOLDER NAME..."
+#                  kept PATH", "same PATH STAGED", "time PATH WHEN", "time-of PATH STAGED", "files FOLDER NAME...";
+#                  after a killed run "old-or-new PATH STAGED", "leftovers FOLDER NAME..."
 # Files named *.ini or *.txt are written in UTF-8 and converted to code page 932 with CRLF line ends.
 # Usage: run-scenario.sh SCENARIO_DIR WORK_DIR TEMPLATE_PREFIX WINDOWS_BIN_DIR UPDPACK
 # The work folder is removed after a pass unless E2E_KEEP_WORK=1.
+# With E2E_UPDATER=FILE the packed updater is kept in FILE, or taken from it when it exists (no packing).
 # Exit status: 0 pass, 1 fail, 77 skipped (the machine cannot provide what the scenario needs).
 set -u
 scenario=$(cd "$1" && pwd)
@@ -230,10 +232,14 @@ else
         done <"$scenario/archive-patch"
         "$scripts/wine-run.sh" "$prefix" "$bin/e2e_set_archive.exe" "Z:$bin/update.exe" 'C:\updater\update.exe' "Z:$work/update.kt2" \
             >"$work/set_archive.log" 2>&1 || fail "e2e_set_archive failed: $(cat "$work/set_archive.log")"
+    elif [ -n "${E2E_UPDATER:-}" ] && [ -f "$E2E_UPDATER" ]; then
+        # Runs of one scenario over and over (the kill test) pack it once: the updater is kept there.
+        cp "$E2E_UPDATER" "$installer_dir/update.exe" || fail "cannot copy $E2E_UPDATER"
     else
         # The publisher's way. --force: some scenarios break UPDATE.INI on purpose, which build reports.
         "$updpack" build "$installer_dir/update.exe" "$work/update" --stub "$bin/update.exe" --force \
             >"$work/updpack.log" 2>&1 || fail "updpack build failed: $(cat "$work/updpack.log")"
+        [ -z "${E2E_UPDATER:-}" ] || cp "$installer_dir/update.exe" "$E2E_UPDATER" || fail "cannot keep the updater"
     fi
 fi
 
@@ -268,7 +274,10 @@ fingerprint() { # unchanged: content, time and mode; kept: the content alone
 declare -A before
 if [ -f "$scenario/expect-files" ]; then
     while read -r check path other; do
-        case "$check" in unchanged | kept) before[$check $path]=$(fingerprint "$check" "$(unix_path "$path")") ;; esac
+        case "$check" in
+        unchanged | kept) before[$check $path]=$(fingerprint "$check" "$(unix_path "$path")") ;;
+        old-or-new) before[$check $path]=$(fingerprint unchanged "$(unix_path "$path")") ;;
+        esac
     done <"$scenario/expect-files"
 fi
 
@@ -319,6 +328,29 @@ if [ -f "$scenario/expect-files" ]; then
             found=$(cd "$target" && LC_ALL=C ls -A | tr '\n' ' ' | sed 's/ $//')
             wanted=$(echo "$other" | tr ' ' '\n' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
             [ "$found" = "$wanted" ] || fail "folder $path holds \"$found\", expected \"$wanted\""
+            ;;
+        old-or-new) # after a killed run: as before (content, time and mode, or still missing) or wholly new
+            after=$(fingerprint unchanged "$target")
+            if [ "$after" = "${before[$check $path]}" ]; then
+                other="$other: old"
+            elif [ -f "$target" ] && cmp -s "$target" "$work/$other"; then
+                other="$other: new"
+            else
+                fail "file $path is neither as before (${before[$check $path]}) nor $other: $after"
+            fi
+            ;;
+        leftovers) # after a killed run: only these names, and the updater's temporary names beside them
+            left=""
+            while read -r found; do
+                known=no
+                for wanted in $other; do
+                    case "$found" in "$wanted" | "$wanted".~up[0-9A-F]) known=yes ;; esac
+                done
+                case "$found" in "~"[0-9A-F]) known=yes ;; esac
+                [ $known = yes ] || fail "folder $path holds $found, neither expected nor a temporary file"
+                case "$found" in *.~up? | "~"?) left="$left $found" ;; esac
+            done < <(cd "$target" && LC_ALL=C ls -A)
+            other="$other: temporary files left:${left:- none}"
             ;;
         *) fail "unknown check $check in expect-files" ;;
         esac

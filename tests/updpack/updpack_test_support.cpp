@@ -16,10 +16,13 @@
 
 #include <doctest/doctest.h>
 
-ScratchFolder::ScratchFolder() {
-    char pattern[] = "updpack-scratch-XXXXXX";
-    REQUIRE(mkdtemp(pattern) != nullptr);
-    char* absolute = realpath(pattern, nullptr);
+ScratchFolder::ScratchFolder(ScratchPlace place) {
+    struct stat status;
+    int inMemory = place == ScratchInMemory && stat("/dev/shm", &status) == 0 && S_ISDIR(status.st_mode) &&
+                   access("/dev/shm", W_OK) == 0;
+    std::string pattern = inMemory ? "/dev/shm/updpack-scratch-XXXXXX" : "updpack-scratch-XXXXXX";
+    REQUIRE(mkdtemp(&pattern[0]) != nullptr);
+    char* absolute = realpath(pattern.c_str(), nullptr);
     path = absolute;
     free(absolute);
 }
@@ -93,10 +96,15 @@ timespec UtcTime(int year, int month, int day, int hour, int minute, int second,
 }
 
 int RunTool(const std::vector<std::string>& arguments, std::string& output) {
+    return RunToolWithin(0, arguments, output);
+}
+
+int RunToolWithin(int seconds, const std::vector<std::string>& arguments, std::string& output) {
     // A sanitizer's report must not pass for the tool's own failure status 1.
     setenv("ASAN_OPTIONS", "exitcode=86", 1);
     setenv("UBSAN_OPTIONS", "exitcode=87:print_stacktrace=1", 1);
     std::string command = UPDPACK_PATH;
+    if (seconds > 0) command = "timeout " + std::to_string(seconds) + " " + command;
     for (const std::string& argument : arguments) {
         command += " '";
         for (char c : argument)

@@ -13,10 +13,13 @@
 
 typedef std::vector<unsigned char> Bytes;
 
-// A fresh folder under the build folder, removed with everything in it when the test ends.
+// A fresh folder under the build folder, removed with everything in it when the test ends. A folder of
+// many files goes to memory (/dev/shm) where the host has it: on a busy disk, creating and removing tens of
+// thousands of files takes minutes, whatever the tool does.
+enum ScratchPlace { ScratchOnDisk, ScratchInMemory };
 struct ScratchFolder {
     std::string path;
-    ScratchFolder();
+    explicit ScratchFolder(ScratchPlace place = ScratchOnDisk);
     ~ScratchFolder();
     std::string operator/(const std::string& name) const { return path + "/" + name; }
 };
@@ -31,6 +34,9 @@ timespec UtcTime(int year, int month, int day, int hour, int minute, int second,
 
 // Runs the built updpack with the arguments (each quoted for the shell); output gets stdout and stderr.
 int RunTool(const std::vector<std::string>& arguments, std::string& output);
+// The same, but a run that has not ended after seconds is killed and gives 124 (a tool that would wait for
+// ever fails the test instead of stalling it).
+int RunToolWithin(int seconds, const std::vector<std::string>& arguments, std::string& output);
 
 // Runs a routine of the tool in this process and keeps what it writes to stdout and stderr.
 struct SavedOutput {

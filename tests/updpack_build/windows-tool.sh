@@ -2,8 +2,11 @@
 # The Windows updpack.exe under Wine against the native updpack, on a folder with Japanese file names (one
 # whose code page 932 form ends in the byte 0x5C): create gives the same archive byte for byte, list the same
 # listing, test passes, extract gives the files back with their times, build (stub found beside the tool)
-# gives the same updater, and list/test read that updater. Refusals: a name code page 932 lacks, a folder
-# the updater would stumble on, a program that carries no archive.
+# gives the same updater, and list/test read that updater. A name of 255 characters goes through create and
+# extract (its whole path is past MAX_PATH). Refusals: names the updater does not tell apart (letters and
+# full-width letters in another case), a name code page 932 lacks, a device name, a named pipe in the folder
+# and the NUL device as the archive (both refused at once, not waited on), a folder the updater would
+# stumble on, a program that carries no archive.
 # Usage: windows-tool.sh PREFIX WINDOWS_BIN UPDPACK WORK
 set -u
 prefix=$1
@@ -19,7 +22,8 @@ fail() {
 }
 wintool() { # runs updpack.exe in the work folder; stdout without the CR of text mode
     local status
-    (cd "$work" && "$scripts/wine-run.sh" "$prefix" "$bin/updpack.exe" "$@" >"$work/wine.stdout" 2>"$work/wine.stderr")
+    # A run that waits for ever (on a pipe, say) is cut off and fails.
+    (cd "$work" && timeout 300 "$scripts/wine-run.sh" "$prefix" "$bin/updpack.exe" "$@" >"$work/wine.stdout" 2>"$work/wine.stderr")
     status=$?
     tr -d '\r' <"$work/wine.stdout"
     grep -av '^fixme\|^err:\|^wine:' "$work/wine.stderr" | tr -d '\r' >"$work/stderr"
@@ -64,7 +68,33 @@ wintool list native.exe >exe.list || fail "list of the updater failed: $(cat std
 cmp -s exe.list native.list || fail "list of the updater differs from the archive's"
 wintool test win.exe >/dev/null || fail "test of the updater failed: $(cat stderr)"
 
+# The longest name a Windows folder holds, in a folder whose path takes it past MAX_PATH.
+long=$(printf 'n%.0s' $(seq 251)).dat
+mkdir -p longsrc
+printf 'long' >"longsrc/$long"
+wintool create long.kt2 longsrc >/dev/null || fail "create of a 255-character name failed: $(cat stderr)"
+wintool extract long.kt2 'out\long' >/dev/null || fail "extract of a 255-character name failed: $(cat stderr)"
+[ "$(cat "out/long/$long" 2>/dev/null)" = long ] || fail "extract: the 255-character name did not come back"
+[ "$(ls -A out/long)" = "$long" ] || fail "extract left more than the file: $(ls -A out/long)"
+
 # Refusals.
+printf 'x' >bad/CON.txt
+wintool create bad.kt2 bad >/dev/null && fail "create took the device name CON.txt"
+grep -q '"CON.txt": not a name Windows can hold as written' stderr || fail "CON.txt refusal: $(cat stderr)"
+rm -f bad/CON.txt
+mkfifo bad/pipe
+wintool create bad.kt2 bad >/dev/null && fail "create took a named pipe"
+grep -q '"pipe": a pipe or a device, not a regular file' stderr || fail "pipe refusal: $(cat stderr)"
+rm -f bad/pipe
+wintool list NUL >/dev/null && fail "list took the NUL device"
+grep -q 'NUL: a pipe or a device, not a regular file' stderr || fail "NUL refusal: $(cat stderr)"
+# Names the updater takes for the same, found by the system's own sort key.
+mkdir same
+for name in Data.bin DATA.BIN Ａ.txt ａ.txt ア.txt; do printf 'x' >"same/$name"; done
+wintool create same.kt2 same >/dev/null && fail "create took names the updater does not tell apart"
+grep -q '"DATA.BIN" and "Data.bin": the updater does not tell these names apart' stderr &&
+    grep -q '"Ａ.txt" and "ａ.txt"' stderr && [ "$(grep -c 'does not tell' stderr)" = 2 ] ||
+    fail "same-name refusal: $(cat stderr)"
 printf 'x' >"bad/€.dat"
 wintool create bad.kt2 bad >/dev/null && fail "create took a name code page 932 lacks"
 grep -q '"€.dat": the name has no code page 932 form' stderr || fail "create refusal: $(cat stderr)"

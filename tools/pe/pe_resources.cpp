@@ -27,6 +27,8 @@ enum : uint32_t {
     DirectorySecurity = 4,
     DirectoryRelocation = 5,
     DirectoryDebug = 6,
+    DirectoryBoundImport = 11,
+    MaxResourceBytes = 0x70000000, // with the tree, the rebuilt section stays below 2 GiB
     MaxSections = 96,
     SubdirectoryFlag = 0x80000000u,
 };
@@ -56,6 +58,7 @@ void SetError(char* error, const char* text) {
 
 struct Section {
     uint32_t virtualSize, virtualAddress, rawSize, rawPointer;
+    uint32_t heldSize; // the file bytes the loader maps: the raw data, cut at the virtual size
     size_t headerOffset;
 };
 
@@ -135,7 +138,7 @@ int ParseLayout(const unsigned char* image, size_t size, PeLayout* pe, char* err
         SetError(error, "section table outside the headers");
         return 0;
     }
-    uint32_t previousEnd = pe->sizeOfHeaders;
+    uint64_t previousEnd = pe->sizeOfHeaders, previousVirtualEnd = 0;
     for (uint32_t i = 0; i < pe->sectionCount; ++i) {
         Section& s = pe->sections[i];
         s.headerOffset = pe->sectionTableOffset + i * SectionHeaderSize;
@@ -149,34 +152,42 @@ int ParseLayout(const unsigned char* image, size_t size, PeLayout* pe, char* err
                 SetError(error, "section data outside the file or out of order");
                 return 0;
             }
-            previousEnd = s.rawPointer + s.rawSize;
+            previousEnd = static_cast<uint64_t>(s.rawPointer) + s.rawSize;
         }
         if (i > 0 && s.virtualAddress <= pe->sections[i - 1].virtualAddress) {
             SetError(error, "sections out of order");
             return 0;
         }
+        // Each address belongs to one section at most, so that whatever is found at an address is
+        // measured against the section that holds it.
+        uint64_t extent = s.virtualSize ? s.virtualSize : s.rawSize;
+        uint64_t virtualEnd = s.virtualAddress + (extent + pe->sectionAlignment - 1) / pe->sectionAlignment *
+                                                     pe->sectionAlignment;
+        if (s.virtualAddress < previousVirtualEnd || virtualEnd > 0xFFFFFFFFu) {
+            SetError(error, "sections overlap in memory");
+            return 0;
+        }
+        previousVirtualEnd = virtualEnd;
+        s.heldSize = s.virtualSize && s.virtualSize < s.rawSize ? s.virtualSize : s.rawSize;
     }
     return 1;
 }
 
-// File offset of count bytes at rva, or 0 when they do not lie in one section's raw data.
-size_t RvaToOffset(const PeLayout& pe, uint32_t rva, uint32_t count) {
+// The section whose file data hold count bytes at rva, or null.
+const Section* SectionHolding(const PeLayout& pe, uint32_t rva, uint32_t count) {
     for (uint32_t i = 0; i < pe.sectionCount; ++i) {
         const Section& s = pe.sections[i];
-        if (rva >= s.virtualAddress && rva - s.virtualAddress < s.rawSize &&
-            count <= s.rawSize - (rva - s.virtualAddress))
-            return s.rawPointer + (rva - s.virtualAddress);
+        if (rva >= s.virtualAddress && rva - s.virtualAddress < s.heldSize &&
+            count <= s.heldSize - (rva - s.virtualAddress))
+            return &s;
     }
-    return 0;
+    return nullptr;
 }
 
-int SectionOfRva(const PeLayout& pe, uint32_t rva) {
-    for (uint32_t i = 0; i < pe.sectionCount; ++i) {
-        const Section& s = pe.sections[i];
-        uint32_t extent = s.virtualSize > s.rawSize ? s.virtualSize : s.rawSize;
-        if (rva >= s.virtualAddress && rva - s.virtualAddress < extent) return static_cast<int>(i);
-    }
-    return -1;
+// File offset of count bytes at rva, or 0 when no section's file data hold them.
+size_t RvaToOffset(const PeLayout& pe, uint32_t rva, uint32_t count) {
+    const Section* s = SectionHolding(pe, rva, count);
+    return s ? s->rawPointer + (rva - s->virtualAddress) : 0;
 }
 
 // Reads a directory entry's name: a number, or a string of printable ASCII (upper-cased).
@@ -201,11 +212,148 @@ int ReadEntryName(const unsigned char* root, uint32_t rootSize, uint32_t field, 
     return 1;
 }
 
-int ReadDirectoryHeader(const unsigned char* root, uint32_t rootSize, uint32_t offset, uint32_t* entryCount) {
-    if (offset > rootSize || rootSize - offset < 16) return 0;
-    uint32_t count = static_cast<uint32_t>(Read16(root + offset + 12)) + Read16(root + offset + 14);
-    if ((rootSize - offset - 16) / 8 < count) return 0;
-    *entryCount = count;
+enum { MaxClaims = 4 + 3 * PeResourceCapacity };
+
+// The resource tree being read. Offsets inside it are relative to its root and reach to the end of the
+// file data of the section that holds the root, never further. Every directory and data entry claims its
+// bytes when it is visited: a second claim on the same bytes is a tree that shares a directory, overlaps
+// itself or loops back, whose walk would repeat itself without end, so it is refused. Each subdirectory
+// leads to at least one resource, so the walk stops after a bounded number of claims.
+struct Tree {
+    const unsigned char* root;
+    uint32_t size;
+    uint32_t claimBegin[MaxClaims], claimEnd[MaxClaims];
+    int claims;
+};
+
+// A directory of the tree: where it starts, how many of its entries are named and how many there are.
+struct Directory {
+    uint32_t offset, named, count;
+};
+
+// Claims length bytes at offset, which the caller has checked lie in the tree.
+int Claim(Tree* tree, uint32_t offset, uint32_t length, char* error) {
+    uint32_t end = offset + length;
+    for (int i = 0; i < tree->claims; ++i) {
+        if (offset < tree->claimEnd[i] && tree->claimBegin[i] < end) {
+            SetError(error, "resource directories overlap or loop back");
+            return 0;
+        }
+    }
+    if (tree->claims == MaxClaims) {
+        SetError(error, "too many resources");
+        return 0;
+    }
+    tree->claimBegin[tree->claims] = offset;
+    tree->claimEnd[tree->claims++] = end;
+    return 1;
+}
+
+// Opens the directory that an entry's target field points at. Below the root a directory is never
+// empty: an empty one would stand for no resource at all.
+int OpenDirectory(Tree* tree, uint32_t field, int mayBeEmpty, Directory* directory, char* error) {
+    if (!(field & SubdirectoryFlag)) {
+        SetError(error, "a resource entry without its directory");
+        return 0;
+    }
+    uint32_t offset = field & ~SubdirectoryFlag;
+    if (offset > tree->size || tree->size - offset < 16) {
+        SetError(error, "resource directory outside the tree");
+        return 0;
+    }
+    directory->offset = offset;
+    directory->named = Read16(tree->root + offset + 12);
+    directory->count = directory->named + Read16(tree->root + offset + 14);
+    if ((tree->size - offset - 16) / 8 < directory->count) {
+        SetError(error, "more resource entries than the tree can hold");
+        return 0;
+    }
+    if (directory->count == 0 && !mayBeEmpty) {
+        SetError(error, "an empty resource directory");
+        return 0;
+    }
+    return Claim(tree, offset, 16 + 8 * directory->count, error);
+}
+
+const unsigned char* Entry(const Tree& tree, const Directory& directory, uint32_t index) {
+    return tree.root + directory.offset + 16 + 8 * index;
+}
+
+// Reads the key of an entry. Windows finds entries by binary search, named entries first and numbers
+// ascending; it would read a directory in another order differently, so such a directory is refused.
+int ReadEntryKey(const Tree& tree, const Directory& directory, uint32_t index, uint16_t* id, char* name,
+                 char* error) {
+    const unsigned char* entry = Entry(tree, directory, index);
+    uint32_t field = Read32(entry);
+    int named = (field & SubdirectoryFlag) != 0;
+    if (named != (index < directory.named) ||
+        (!named && index > directory.named && Read32(entry - 8) >= field)) {
+        SetError(error, "resource entries out of order");
+        return 0;
+    }
+    if (!ReadEntryName(tree.root, tree.size, field, id, name)) {
+        SetError(error, "a resource name or number out of range");
+        return 0;
+    }
+    return 1;
+}
+
+// Reads the data entry a language entry points at: where the resource's bytes are, how many, in which
+// code page. The bytes must lie in the file data of one section.
+int ReadDataEntry(const PeLayout& pe, const unsigned char* image, Tree* tree, uint32_t field,
+                  PeResource* resource, char* error) {
+    if (field & SubdirectoryFlag) {
+        SetError(error, "a resource language with a directory instead of data");
+        return 0;
+    }
+    if (field > tree->size || tree->size - field < 16) {
+        SetError(error, "resource data entry outside the tree");
+        return 0;
+    }
+    if (!Claim(tree, field, 16, error)) return 0;
+    uint32_t dataRva = Read32(tree->root + field);
+    resource->size = Read32(tree->root + field + 4);
+    resource->codePage = Read32(tree->root + field + 8);
+    size_t dataOffset = resource->size ? RvaToOffset(pe, dataRva, resource->size) : 0;
+    if (resource->size && !dataOffset) {
+        SetError(error, "resource data outside the file");
+        return 0;
+    }
+    resource->data = resource->size ? image + dataOffset : image;
+    return 1;
+}
+
+// Walks the three levels of the tree (type, name, language) into list.
+int ReadTree(const PeLayout& pe, const unsigned char* image, Tree* tree, PeResourceList* list, char* error) {
+    Directory types, names, languages;
+    if (!OpenDirectory(tree, SubdirectoryFlag, 1, &types, error)) return 0;
+    for (uint32_t t = 0; t < types.count; ++t) {
+        PeResource resource;
+        memset(&resource, 0, sizeof resource);
+        if (!ReadEntryKey(*tree, types, t, &resource.typeId, resource.typeName, error) ||
+            !OpenDirectory(tree, Read32(Entry(*tree, types, t) + 4), 0, &names, error))
+            return 0;
+        for (uint32_t n = 0; n < names.count; ++n) {
+            if (!ReadEntryKey(*tree, names, n, &resource.nameId, resource.nameName, error) ||
+                !OpenDirectory(tree, Read32(Entry(*tree, names, n) + 4), 0, &languages, error))
+                return 0;
+            if (languages.named) {
+                SetError(error, "a resource language given by name");
+                return 0;
+            }
+            for (uint32_t l = 0; l < languages.count; ++l) {
+                char unnamed[64];
+                if (list->count >= PeResourceCapacity) {
+                    SetError(error, "too many resources");
+                    return 0;
+                }
+                if (!ReadEntryKey(*tree, languages, l, &resource.language, unnamed, error) ||
+                    !ReadDataEntry(pe, image, tree, Read32(Entry(*tree, languages, l) + 4), &resource, error))
+                    return 0;
+                list->items[list->count++] = resource;
+            }
+        }
+    }
     return 1;
 }
 
@@ -348,65 +496,26 @@ int ReadPeResources(const unsigned char* image, size_t size, PeResourceList* lis
     const unsigned char* directory = image + DirectoryOffset(pe, DirectoryResource);
     uint32_t rootRva = Read32(directory), rootSize = Read32(directory + 4);
     if (rootRva == 0 && rootSize == 0) return 1;
-    size_t rootOffset = RvaToOffset(pe, rootRva, 16);
-    if (!rootOffset) {
+    const Section* section = SectionHolding(pe, rootRva, 16);
+    if (!section) {
         SetError(error, "resource directory outside the file");
         return 0;
     }
-    // Offsets inside the tree are relative to its root and may reach to the end of its section.
-    int section = SectionOfRva(pe, rootRva);
-    uint32_t treeSize = pe.sections[section].rawSize - (rootRva - pe.sections[section].virtualAddress);
-    const unsigned char* root = image + rootOffset;
-
-    uint32_t typeCount, nameCount, languageCount;
-    if (!ReadDirectoryHeader(root, treeSize, 0, &typeCount)) {
-        SetError(error, "damaged resource directory");
+    Tree tree;
+    tree.root = image + section->rawPointer + (rootRva - section->virtualAddress);
+    tree.size = section->heldSize - (rootRva - section->virtualAddress);
+    tree.claims = 0;
+    if (!ReadTree(pe, image, &tree, list, error)) {
+        list->count = 0;
         return 0;
     }
-    for (uint32_t t = 0; t < typeCount; ++t) {
-        const unsigned char* typeEntry = root + 16 + 8 * t;
-        PeResource resource;
-        memset(&resource, 0, sizeof resource);
-        uint32_t nameDirectory = Read32(typeEntry + 4);
-        if (!ReadEntryName(root, treeSize, Read32(typeEntry), &resource.typeId, resource.typeName) ||
-            !(nameDirectory & SubdirectoryFlag) ||
-            !ReadDirectoryHeader(root, treeSize, nameDirectory & ~SubdirectoryFlag, &nameCount)) {
-            SetError(error, "damaged resource type entry");
-            return 0;
-        }
-        for (uint32_t n = 0; n < nameCount; ++n) {
-            const unsigned char* nameEntry = root + (nameDirectory & ~SubdirectoryFlag) + 16 + 8 * n;
-            uint32_t languageDirectory = Read32(nameEntry + 4);
-            if (!ReadEntryName(root, treeSize, Read32(nameEntry), &resource.nameId, resource.nameName) ||
-                !(languageDirectory & SubdirectoryFlag) ||
-                !ReadDirectoryHeader(root, treeSize, languageDirectory & ~SubdirectoryFlag, &languageCount)) {
-                SetError(error, "damaged resource name entry");
+    // Windows would find only one of two resources with the same key.
+    for (int i = 0; i < list->count; ++i) {
+        for (int k = i + 1; k < list->count; ++k) {
+            if (CompareResources(&list->items[i], &list->items[k]) == 0) {
+                SetError(error, "two resources with the same type, name and language");
+                list->count = 0;
                 return 0;
-            }
-            for (uint32_t l = 0; l < languageCount; ++l) {
-                const unsigned char* languageEntry =
-                    root + (languageDirectory & ~SubdirectoryFlag) + 16 + 8 * l;
-                uint32_t language = Read32(languageEntry), dataEntry = Read32(languageEntry + 4);
-                if (language > 0xFFFF || (dataEntry & SubdirectoryFlag) || dataEntry > treeSize ||
-                    treeSize - dataEntry < 16) {
-                    SetError(error, "damaged resource language entry");
-                    return 0;
-                }
-                resource.language = static_cast<uint16_t>(language);
-                uint32_t dataRva = Read32(root + dataEntry);
-                resource.size = Read32(root + dataEntry + 4);
-                resource.codePage = Read32(root + dataEntry + 8);
-                size_t dataOffset = resource.size ? RvaToOffset(pe, dataRva, resource.size) : 0;
-                if (resource.size && !dataOffset) {
-                    SetError(error, "resource data outside the file");
-                    return 0;
-                }
-                resource.data = resource.size ? image + dataOffset : image;
-                if (list->count >= PeResourceCapacity) {
-                    SetError(error, "too many resources");
-                    return 0;
-                }
-                list->items[list->count++] = resource;
             }
         }
     }
@@ -414,10 +523,11 @@ int ReadPeResources(const unsigned char* image, size_t size, PeResourceList* lis
 }
 
 size_t PeOutputBound(size_t imageSize, const PeResourceList* list) {
-    size_t bound = imageSize + 3 * 65536 + 64;
+    uint64_t bound = static_cast<uint64_t>(imageSize) + 3 * 65536 + 64;
     for (int i = 0; i < list->count; ++i)
-        bound += list->items[i].size + 16 + 3 * (16 + 8) + 2 * (2 + 128) + 8;
-    return bound;
+        bound += static_cast<uint64_t>(list->items[i].size) + 16 + 3 * (16 + 8) + 2 * (2 + 128) + 8;
+    // Beyond what size_t holds the writer refuses anyway.
+    return bound < SIZE_MAX ? static_cast<size_t>(bound) : SIZE_MAX;
 }
 
 uint32_t PeChecksum(const unsigned char* image, size_t size) {
@@ -444,8 +554,10 @@ size_t WritePeWithResources(const unsigned char* image, size_t size, const PeRes
     if (!ParseLayout(image, size, &pe, error)) return 0;
     const unsigned char* optional = image + pe.optionalOffset;
     uint32_t rootRva = Read32(image + DirectoryOffset(pe, DirectoryResource));
-    int rsrc = rootRva ? SectionOfRva(pe, rootRva) : -1;
-    if (rsrc < 0 || pe.sections[rsrc].virtualAddress != rootRva) {
+    int rsrc = -1;
+    for (uint32_t i = 0; rootRva && i < pe.sectionCount; ++i)
+        if (pe.sections[i].virtualAddress == rootRva) rsrc = static_cast<int>(i);
+    if (rsrc < 0) {
         SetError(error, "the program has no resource section of its own");
         return 0;
     }
@@ -464,9 +576,32 @@ size_t WritePeWithResources(const unsigned char* image, size_t size, const PeRes
         SetError(error, "the program carries symbols, a signature or data after its sections");
         return 0;
     }
-    uint32_t debugRva = Read32(image + DirectoryOffset(pe, DirectoryDebug));
-    if (debugRva && debugRva >= rootRva) {
-        SetError(error, "debug data lie behind the resources");
+    // Whatever else the loader finds through a directory must stay where it is. (The security directory
+    // holds a file offset, the bound imports one inside the headers.)
+    for (uint32_t i = 0; i < pe.directoryCount && i < 16; ++i) {
+        if (i == DirectoryResource || i == DirectorySecurity || i == DirectoryRelocation ||
+            i == DirectoryBoundImport)
+            continue;
+        uint32_t rva = Read32(image + DirectoryOffset(pe, i));
+        if (rva && rva >= rootRva) {
+            if (error)
+                snprintf(error, PeErrorCapacity, "%s data lie behind the resources",
+                         i == DirectoryDebug ? "debug" : "the loader's");
+            return 0;
+        }
+    }
+    uint64_t total = 0;
+    for (int i = 0; i < list->count; ++i) {
+        const PeResource& r = list->items[i];
+        if (list->count > PeResourceCapacity || memchr(r.typeName, 0, sizeof r.typeName) == nullptr ||
+            memchr(r.nameName, 0, sizeof r.nameName) == nullptr || (r.size && !r.data)) {
+            SetError(error, "a resource without a sound name or data");
+            return 0;
+        }
+        total += r.size;
+    }
+    if (total > MaxResourceBytes) {
+        SetError(error, "resources too large for a program");
         return 0;
     }
 

@@ -14,16 +14,24 @@ int OpenAndLocate(const char* archivePath, OpenedArchive& archive, std::vector<u
     return 0;
 }
 
-// Writes the content into a new file beside the target, stamps it, and only then renames it over the target.
+// Extracted files are placed a batch at a time: written and closed beside their targets, then flushed
+// together and renamed. A batch bounds what an interrupted run leaves behind (temporary files only, every
+// target as it was or whole) and what stays open at once.
+const size_t BatchFiles = 1024;
+const uint64_t BatchBytes = uint64_t(64) << 20;
+
+// Writes the content into a new file beside the target and stamps it; it joins the batch to be placed.
 int WriteExtractedFile(const std::string& target, const unsigned char* content, uint32_t size,
-                       uint64_t fileTime) {
+                       uint64_t fileTime, std::vector<HostOutput>& batch) {
     HostOutput output;
     if (!BeginHostOutput(output, target.c_str())) return 0;
     if (!WriteHostOutput(output, content, size)) {
         AbandonHostOutput(output);
         return 0;
     }
-    return FinishHostOutput(output, &fileTime);
+    if (!CloseHostOutput(output, &fileTime)) return 0;
+    batch.push_back(output);
+    return 1;
 }
 } // namespace
 
@@ -92,20 +100,25 @@ int ExtractArchive(const char* archivePath, const char* folder) {
     OpenedArchive archive;
     std::vector<uint32_t> dataOffsets;
     if (!OpenAndLocate(archivePath, archive, dataOffsets)) return 0;
-    int extracted = MakeHostFolders(folder);
+    // Every name is checked before anything is written, and each one refused is named.
+    uint32_t count = archive.header->entryCount;
+    std::vector<std::string> hostNames(count);
+    std::vector<const char*> names(count);
+    int extracted = 1;
+    for (uint32_t i = 0; i < count; ++i) {
+        extracted &= HostNameFromArchive(archive.entries[i].name, hostNames[i]);
+        names[i] = archive.entries[i].name;
+    }
+    // The updater finds only the first of several entries it takes for the same name.
+    std::vector<size_t> first;
+    FirstOfSameNames(names, first);
+    extracted = extracted && MakeHostFolders(folder);
     uint32_t written = 0;
-    for (uint32_t i = 0; extracted && i < archive.header->entryCount; ++i) {
+    std::vector<HostOutput> batch;
+    uint64_t batchBytes = 0;
+    for (uint32_t i = 0; extracted && i < count; ++i) {
         const ArchiveEntry& entry = archive.entries[i];
-        std::string hostName;
-        if (!HostNameFromArchive(entry.name, hostName)) {
-            extracted = 0;
-            break;
-        }
-        // The updater finds only the first of several entries it takes for the same name.
-        uint32_t earlier = 0;
-        while (earlier < i && !SameArchiveName(archive.entries[earlier].name, entry.name))
-            ++earlier;
-        if (earlier < i) {
+        if (first[i] != i) {
             Report("skipping entry %u %s: the updater only ever uses the first entry of that name", i,
                    PrintableName(entry.name).c_str());
             continue;
@@ -114,10 +127,23 @@ int ExtractArchive(const char* archivePath, const char* folder) {
         int owned;
         extracted = DecodeEntry(archive, archivePath, i, dataOffsets[i], &content, &owned, nullptr);
         if (!extracted) break;
-        extracted = WriteExtractedFile(HostJoin(folder, hostName), content, entry.size, EntryFileTime(entry));
+        extracted = WriteExtractedFile(HostJoin(folder, hostNames[i]), content, entry.size,
+                                       EntryFileTime(entry), batch);
         if (owned) free(const_cast<unsigned char*>(content));
-        written += extracted;
+        batchBytes += entry.size;
+        if (extracted && (batch.size() >= BatchFiles || batchBytes >= BatchBytes)) {
+            written += static_cast<uint32_t>(batch.size());
+            extracted = PlaceHostOutputs(batch);
+            batchBytes = 0;
+        }
     }
+    if (extracted && !batch.empty()) {
+        written += static_cast<uint32_t>(batch.size());
+        extracted = PlaceHostOutputs(batch);
+    }
+    // What a failure left unplaced is removed; the targets stay as they were.
+    for (HostOutput& output : batch)
+        AbandonHostOutput(output);
     CloseArchive(archive);
     if (extracted) printf("%s: %u files written to %s\n", archivePath, written, folder);
     return extracted;

@@ -26,7 +26,7 @@ uint64_t Padded(uint64_t size) {
 int OpenArchive(const char* path, OpenedArchive& archive) {
     memset(&archive, 0, sizeof archive);
     uint32_t size = 0;
-    unsigned char* image = ReadHostFile(path, path, ArchiveImageLimit, &size, nullptr);
+    unsigned char* image = ReadHostFile(path, path, ArchiveImageLimit, FollowLinks, &size, nullptr);
     if (!image) return 0;
     if (LooksLikeProgram(image, size)) {
         uint32_t archiveSize = 0;

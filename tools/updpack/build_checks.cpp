@@ -59,7 +59,7 @@ int WarnAboutShownText(const char* folder, const PackedFile& file) {
     uint32_t size = 0;
     std::string label = "\"" + file.hostName + "\"";
     unsigned char* content = ReadHostFile(HostJoin(folder, file.hostName).c_str(), label.c_str(),
-                                          uint64_t(1) << 32, &size, nullptr);
+                                          uint64_t(1) << 32, RefuseLinks, &size, nullptr);
     if (!content) return 0;
     std::string reasons;
     if (!CheckShownText(content, size, reasons))
@@ -186,7 +186,7 @@ int CheckUpdateFolder(const char* folder, const std::vector<PackedFile>& files) 
     uint32_t size = 0;
     std::string label = "\"" + profile->hostName + "\"";
     unsigned char* content = ReadHostFile(HostJoin(folder, profile->hostName).c_str(), label.c_str(),
-                                          uint64_t(1) << 32, &size, nullptr);
+                                          uint64_t(1) << 32, RefuseLinks, &size, nullptr);
     if (!content) return 0;
     std::string reasons;
     if (!CheckShownText(content, size, reasons))

@@ -38,7 +38,7 @@ unsigned char* ReadStub(const char* stubPath, uint32_t* size) {
             return nullptr;
         }
     }
-    unsigned char* stub = ReadHostFile(path.c_str(), path.c_str(), StubSizeLimit, size, nullptr);
+    unsigned char* stub = ReadHostFile(path.c_str(), path.c_str(), StubSizeLimit, FollowLinks, size, nullptr);
     if (!stub) return nullptr;
     std::vector<unsigned char> trial;
     if (!EmbedArchive(stub, *size, path.c_str(), std::vector<unsigned char>(), trial)) {

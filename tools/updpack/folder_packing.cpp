@@ -33,8 +33,22 @@ int CollectFolder(const char* folder, const char* archivePath, std::vector<Packe
     int collected = ListHostFolder(folder, items);
     if (!collected && items.empty() && !IsHostFolder(folder)) return 0;
     for (const HostFolderItem& item : items) {
-        if (!item.regular) {
+        if (item.kind == HostSubfolder) {
             Report("skipping \"%s\": not a regular file", item.name.c_str());
+            continue;
+        }
+        // A link would pack whatever it points to under the link's name, wherever that lies (or fail the
+        // run when it points nowhere); the publisher decides by putting the file itself in the folder.
+        if (item.kind == HostLink) {
+            Report("\"%s\": a symbolic link; only files themselves are packed: to pack the file it points "
+                   "to, copy that file into the folder in the link's place (cp -L)",
+                   item.name.c_str());
+            collected = 0;
+            continue;
+        }
+        if (item.kind == HostSpecialFile) {
+            Report("\"%s\": a named pipe, device or socket, not a regular file", item.name.c_str());
+            collected = 0;
             continue;
         }
         if (SameHostFile(item.id, archive)) {
@@ -53,14 +67,16 @@ int CollectFolder(const char* folder, const char* archivePath, std::vector<Packe
 
     std::sort(files.begin(), files.end(),
               [](const PackedFile& a, const PackedFile& b) { return a.archiveName < b.archiveName; });
+    std::vector<const char*> names;
+    for (const PackedFile& file : files)
+        names.push_back(file.archiveName.c_str());
+    std::vector<size_t> first;
+    FirstOfSameNames(names, first);
     for (size_t i = 0; i < files.size(); ++i) {
-        for (size_t j = i + 1; j < files.size(); ++j) {
-            if (SameArchiveName(files[i].archiveName.c_str(), files[j].archiveName.c_str())) {
-                Report("\"%s\" and \"%s\": the updater does not tell these names apart",
-                       files[i].hostName.c_str(), files[j].hostName.c_str());
-                collected = 0;
-            }
-        }
+        if (first[i] == i) continue;
+        Report("\"%s\" and \"%s\": the updater does not tell these names apart",
+               files[first[i]].hostName.c_str(), files[i].hostName.c_str());
+        collected = 0;
     }
     return collected;
 }
@@ -72,7 +88,7 @@ int PackFiles(ArchiveWriter& writer, const char* folder, const std::vector<Packe
         uint64_t fileTime = 0;
         std::string label = "\"" + files[i].hostName + "\"";
         unsigned char* content = ReadHostFile(HostJoin(folder, files[i].hostName).c_str(), label.c_str(),
-                                              EntrySizeLimit, &size, &fileTime);
+                                              EntrySizeLimit, RefuseLinks, &size, &fileTime);
         packed = content && AddArchiveEntry(writer, files[i].archiveName, fileTime, content, size);
         free(content);
     }

@@ -25,9 +25,16 @@ struct HostFileId {
 HostFileId HostFileIdentity(const char* path);
 int SameHostFile(const HostFileId& a, const HostFileId& b);
 
+// What a folder's entry is, as the entry itself (a link is not followed).
+enum HostItemKind {
+    HostRegularFile,
+    HostSubfolder,
+    HostLink,       // a symbolic link (a reparse point on Windows), dangling or not
+    HostSpecialFile // a named pipe, device or socket: reading one could block or never end
+};
 struct HostFolderItem {
     std::string name; // UTF-8
-    int regular;      // a regular file (followed through links); folders and devices are not
+    HostItemKind kind;
     uint64_t size;
     uint64_t fileTime; // last write as a FILETIME
     int timeKnown;     // 0 when the host's time has no FILETIME (before 1601)
@@ -37,17 +44,24 @@ struct HostFolderItem {
 // UTF-8 is reported and fails the listing after the rest is read.
 int ListHostFolder(const char* folder, std::vector<HostFolderItem>& items);
 
+// Whether ReadHostFile takes a path that is a symbolic link: a path the user gives may be one, a file
+// listed in a folder to pack may not (it was listed as a file of its own and must still be one).
+enum HostLinkRule { FollowLinks, RefuseLinks };
 // Reads the whole regular file at path into a new malloc buffer. A file of limit bytes or more, one that
-// is not a regular file, or one that changes size while read is refused; label names it in messages.
-unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit, uint32_t* size,
-                            uint64_t* fileTime);
+// is not a regular file, or one that changes size while read is refused; label names it in messages. The
+// file is opened without waiting and checked before a byte is read, so a named pipe or a device is refused
+// at once rather than read for ever.
+unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit, HostLinkRule links,
+                            uint32_t* size, uint64_t* fileTime);
 // Whether path names a folder.
 int IsHostFolder(const char* path);
 // Creates folder and the folders above it that are missing.
 int MakeHostFolders(const char* folder);
 
 // A file that grows in a temporary file beside finalPath and replaces it only when whole, so that a failed
-// run leaves any earlier file as it was. Nothing is left behind by AbandonHostOutput.
+// run leaves any earlier file as it was. Nothing is left behind by AbandonHostOutput. The temporary name is
+// short and of its own form (".updpack-" and a unique suffix), never longer than the final name needs:
+// a final name at the file system's length limit still gets written.
 struct HostOutput {
     intptr_t handle;           // descriptor or HANDLE; -1 when none is open
     std::string temporaryPath; // removed again unless FinishHostOutput renamed it
@@ -61,12 +75,24 @@ int WriteHostOutputAt(HostOutput& output, uint64_t offset, const void* data, siz
 // file into place. The output is closed afterwards, whatever the result.
 int FinishHostOutput(HostOutput& output, const uint64_t* fileTime);
 void AbandonHostOutput(HostOutput& output);
+// Many files finished together (extract): CloseHostOutput stamps and closes one, leaving it beside its place;
+// PlaceHostOutputs makes every closed one durable and renames each into place, then empties the list. A flush
+// per file costs a commit of the file system's journal each, which for thousands of small files is minutes;
+// on POSIX hosts the files are flushed at once. On failure every output still in the list is abandoned.
+int CloseHostOutput(HostOutput& output, const uint64_t* fileTime);
+int PlaceHostOutputs(std::vector<HostOutput>& outputs);
 
 // A private copy of content in the host's temporary folder, named as the platform's profile reader takes
 // paths (the ANSI code page on Windows), for reading with the updater's own readers. RemoveProfileCopy
 // deletes it again.
 int MakeProfileCopy(const unsigned char* content, size_t size, char* path, size_t capacity);
 void RemoveProfileCopy(const char* path);
+
+// A key for an archive name (code page 932) under which every two names the updater's case-insensitive
+// compare (lstrcmpiA) takes for the same are equal, so that sorting by it brings them together. On POSIX
+// hosts it follows the platform stand-in's compare exactly (equal keys exactly for equal names); on
+// Windows it is the system's own sort key of that compare.
+std::string ArchiveNameSortKey(const char* archiveName);
 
 // Converts UTF-8 to code page 932 and back exactly; 0 when a character has no form on the other side.
 int CodePage932FromUtf8(const char* text, std::string& result);

@@ -5,7 +5,9 @@
 #include "tools/updpack/updpack.h"
 
 #include "platform/text_format.h"
+#include "platform/win32.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -56,6 +58,22 @@ HostFileId IdentityOf(const struct stat& status) {
     id.file = static_cast<uint64_t>(status.st_ino);
     id.known = 1;
     return id;
+}
+
+HostItemKind ItemKind(mode_t mode) {
+    if (S_ISREG(mode)) return HostRegularFile;
+    if (S_ISDIR(mode)) return HostSubfolder;
+    if (S_ISLNK(mode)) return HostLink;
+    return HostSpecialFile;
+}
+
+// Why a file that is not a regular file is not read, in the words of a message.
+const char* NotRegular(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder, not a regular file";
+    if (S_ISFIFO(mode)) return "a named pipe (FIFO), not a regular file";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device, not a regular file";
+    if (S_ISSOCK(mode)) return "a socket, not a regular file";
+    return "not a regular file";
 }
 
 int WriteDescriptor(int file, const void* data, size_t size, int* error) {
@@ -117,7 +135,8 @@ int ListHostFolder(const char* folder, std::vector<HostFolderItem>& items) {
     while (dirent* entry = readdir(listing)) {
         if (!strcmp(entry->d_name, ".") || !strcmp(entry->d_name, "..")) continue;
         struct stat status;
-        if (fstatat(dirfd(listing), entry->d_name, &status, 0) != 0) {
+        // The entry itself: a link, dangling or not, is listed as a link, never as what it points to.
+        if (fstatat(dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
             Report("\"%s\": %s", entry->d_name, strerror(errno));
             listed = 0;
             errno = 0;
@@ -125,7 +144,7 @@ int ListHostFolder(const char* folder, std::vector<HostFolderItem>& items) {
         }
         HostFolderItem item;
         item.name = entry->d_name;
-        item.regular = S_ISREG(status.st_mode);
+        item.kind = ItemKind(status.st_mode);
         item.size = static_cast<uint64_t>(status.st_size);
         item.timeKnown = FileTimeFromHost(status.st_mtim, &item.fileTime);
         if (!item.timeKnown) item.fileTime = 0;
@@ -141,10 +160,17 @@ int ListHostFolder(const char* folder, std::vector<HostFolderItem>& items) {
     return listed;
 }
 
-unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit, uint32_t* size,
-                            uint64_t* fileTime) {
-    int file = open(path, O_RDONLY | O_CLOEXEC);
+unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit, HostLinkRule links,
+                            uint32_t* size, uint64_t* fileTime) {
+    // O_NONBLOCK: opening a named pipe without a writer, or a device, would otherwise wait for ever. For the
+    // regular file that is all this reads, the flag changes nothing.
+    int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (links == RefuseLinks ? O_NOFOLLOW : 0);
+    int file = open(path, flags);
     struct stat status;
+    if (file < 0 && errno == ELOOP && links == RefuseLinks) {
+        Report("%s: a symbolic link, not a regular file", label);
+        return nullptr;
+    }
     if (file < 0 || fstat(file, &status) != 0) {
         Report("%s: cannot read: %s", label, strerror(errno));
         if (file >= 0) close(file);
@@ -152,7 +178,7 @@ unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit,
     }
     const char* refusal = nullptr;
     if (!S_ISREG(status.st_mode))
-        refusal = "not a regular file";
+        refusal = NotRegular(status.st_mode);
     else if (static_cast<uint64_t>(status.st_size) >= limit)
         refusal = "too large";
     else if (fileTime && !FileTimeFromHost(status.st_mtim, fileTime))
@@ -221,8 +247,7 @@ int BeginHostOutput(HostOutput& output, const char* finalPath) {
     output.finalPath = finalPath;
     size_t slash = output.finalPath.rfind('/');
     std::string folder = slash == std::string::npos ? "" : output.finalPath.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? output.finalPath : output.finalPath.substr(slash + 1);
-    output.temporaryPath = folder + "." + base + ".XXXXXX";
+    output.temporaryPath = folder + ".updpack-XXXXXX";
     int file = mkstemp(&output.temporaryPath[0]);
     if (file < 0) {
         Report("%s: cannot create a file beside it: %s", finalPath, strerror(errno));
@@ -252,7 +277,9 @@ int WriteHostOutputAt(HostOutput& output, uint64_t offset, const void* data, siz
     return 0;
 }
 
-int FinishHostOutput(HostOutput& output, const uint64_t* fileTime) {
+namespace {
+// Stamps the file with fileTime when one is given, flushes it when asked, and closes it.
+int CloseOutputFile(HostOutput& output, const uint64_t* fileTime, int flush) {
     int file = static_cast<int>(output.handle);
     int error = 0;
     if (fileTime) {
@@ -260,21 +287,80 @@ int FinishHostOutput(HostOutput& output, const uint64_t* fileTime) {
         times[0] = times[1] = HostTimeFromFileTime(*fileTime);
         if (futimens(file, times) != 0) error = errno;
     }
-    if (!error && fsync(file) != 0) error = errno;
+    if (!error && flush && fsync(file) != 0) error = errno;
     if (close(file) != 0 && !error) error = errno;
     output.handle = -1;
-    if (error) {
-        Report("%s: cannot write: %s", output.finalPath.c_str(), strerror(error));
-    } else if (rename(output.temporaryPath.c_str(), output.finalPath.c_str()) != 0) {
+    if (!error) return 1;
+    Report("%s: cannot write: %s", output.finalPath.c_str(), strerror(error));
+    AbandonHostOutput(output);
+    return 0;
+}
+
+int RenameIntoPlace(HostOutput& output) {
+    if (rename(output.temporaryPath.c_str(), output.finalPath.c_str()) != 0) {
         Report("%s: cannot put the file in place: %s", output.finalPath.c_str(), strerror(errno));
-        error = 1;
-    }
-    if (error) {
         AbandonHostOutput(output);
         return 0;
     }
     output.temporaryPath.clear();
     return 1;
+}
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Flushes the file system that holds folder, written data and names alike (fsync on a folder makes its
+// names durable; syncfs, where there is one, the data of every file in it at once).
+int FlushFolder(const std::string& folder, int data) {
+    int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) return 0;
+#ifdef __linux__
+    int flushed = data ? syncfs(descriptor) == 0 : fsync(descriptor) == 0;
+#else
+    if (data) sync();
+    int flushed = fsync(descriptor) == 0;
+#endif
+    int error = errno;
+    close(descriptor);
+    errno = error;
+    return flushed;
+}
+} // namespace
+
+int FinishHostOutput(HostOutput& output, const uint64_t* fileTime) {
+    return CloseOutputFile(output, fileTime, 1) && RenameIntoPlace(output);
+}
+
+int CloseHostOutput(HostOutput& output, const uint64_t* fileTime) {
+    return CloseOutputFile(output, fileTime, 0);
+}
+
+int PlaceHostOutputs(std::vector<HostOutput>& outputs) {
+    int placed = 1;
+    std::string flushed;
+    for (size_t i = 0; placed && i < outputs.size(); ++i) {
+        std::string folder = FolderOf(outputs[i].finalPath);
+        if (folder == flushed) continue;
+        placed = FlushFolder(folder, 1);
+        if (!placed) Report("%s: cannot write: %s", outputs[i].finalPath.c_str(), strerror(errno));
+        flushed = folder;
+    }
+    for (size_t i = 0; placed && i < outputs.size(); ++i)
+        placed = RenameIntoPlace(outputs[i]);
+    flushed.clear();
+    for (size_t i = 0; placed && i < outputs.size(); ++i) {
+        std::string folder = FolderOf(outputs[i].finalPath);
+        if (folder == flushed) continue;
+        placed = FlushFolder(folder, 0);
+        if (!placed) Report("%s: cannot write the folder: %s", folder.c_str(), strerror(errno));
+        flushed = folder;
+    }
+    for (HostOutput& output : outputs)
+        AbandonHostOutput(output);
+    outputs.clear();
+    return placed;
 }
 
 void AbandonHostOutput(HostOutput& output) {
@@ -315,6 +401,61 @@ int MakeProfileCopy(const unsigned char* content, size_t size, char* path, size_
 
 void RemoveProfileCopy(const char* path) {
     unlink(path);
+}
+
+namespace {
+// Every double-byte code (a lead byte and any trail byte but NUL) mapped to the rank of its character among
+// all of them in lstrcmpiA's order; equal ranks exactly for codes it takes for the same character. Sorting
+// with lstrcmpiA itself is sound here, though not for whole names: between two names of one double-byte
+// character each, the stand-in compares the characters they stand for as numbers, a strict weak ordering.
+// (Between whole names it is not one: a double-byte character against a single byte compares raw bytes.)
+const std::vector<uint16_t>& DoubleByteRanks() {
+    static std::vector<uint16_t> ranks;
+    if (!ranks.empty()) return ranks;
+    std::vector<uint16_t> codes;
+    for (unsigned lead = 0x80; lead <= 0xFF; ++lead) {
+        if (!IsDBCSLeadByte(static_cast<BYTE>(lead))) continue;
+        for (unsigned trail = 1; trail <= 0xFF; ++trail)
+            codes.push_back(static_cast<uint16_t>(lead << 8 | trail));
+    }
+    auto compare = [](uint16_t a, uint16_t b) {
+        char x[3] = {static_cast<char>(a >> 8), static_cast<char>(a & 0xFF), 0};
+        char y[3] = {static_cast<char>(b >> 8), static_cast<char>(b & 0xFF), 0};
+        return lstrcmpiA(x, y);
+    };
+    std::sort(codes.begin(), codes.end(), [&](uint16_t a, uint16_t b) { return compare(a, b) < 0; });
+    ranks.assign(0x10000, 0);
+    uint16_t rank = 0;
+    for (size_t i = 0; i < codes.size(); ++i) {
+        if (i > 0 && compare(codes[i - 1], codes[i]) != 0) ++rank;
+        ranks[codes[i]] = rank;
+    }
+    return ranks;
+}
+} // namespace
+
+// The stand-in's lstrcmpiA walks both names in step, a unit at a time: a lead byte with a trail byte is
+// one unit, compared by its character; any other byte is one, compared with ASCII letters folded. A
+// double-byte unit never equals a single-byte one (a lead byte against a byte that is not a lead byte
+// differs; a lead byte at the very end meets the NUL after it). So two names compare equal exactly when
+// their units do, one by one, and the key spells the units as two bytes each: a single byte as 0 and the
+// folded byte, a double-byte unit as 1 + its rank, high byte first.
+std::string ArchiveNameSortKey(const char* archiveName) {
+    std::string key;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(archiveName);
+    while (*p) {
+        unsigned unit;
+        if (IsDBCSLeadByte(p[0]) && p[1]) {
+            unit = 0x100u + DoubleByteRanks()[p[0] << 8 | p[1]];
+            p += 2;
+        } else {
+            unit = (*p >= 'A' && *p <= 'Z') ? *p + ('a' - 'A') : *p;
+            p += 1;
+        }
+        key += static_cast<char>(unit >> 8);
+        key += static_cast<char>(unit & 0xFF);
+    }
+    return key;
 }
 
 int CodePage932FromUtf8(const char* text, std::string& result) {

@@ -52,11 +52,29 @@ std::string Utf8(const wchar_t* text) {
     return result;
 }
 
-// A host path as the wide API takes it; a path that is not UTF-8 cannot name a file.
-std::wstring WidePath(const char* path) {
+// A host path in UTF-16 as it is written; a path that is not UTF-8 cannot name a file.
+std::wstring PlainWidePath(const char* path) {
     int converted;
     std::wstring result = Wide(path, CP_UTF8, &converted);
     return converted ? result : std::wstring(L"?");
+}
+
+// A host path as the wide file API takes it. A whole path of MAX_PATH characters or more (a name of up to
+// 255 characters in any folder can make one) is opened only as a full path with the "\\?\" prefix, which
+// also turns off the API's tidying of the path: the path is made full, and so tidied, first.
+std::wstring WidePath(const char* path) {
+    std::wstring plain = PlainWidePath(path);
+    if (plain.compare(0, 4, L"\\\\?\\") == 0 || plain.compare(0, 4, L"\\\\.\\") == 0) return plain;
+    DWORD length = GetFullPathNameW(plain.c_str(), 0, nullptr, nullptr);
+    if (length == 0) return plain;
+    std::wstring full(length, L'\0');
+    length = GetFullPathNameW(plain.c_str(), length, &full[0], nullptr);
+    if (length == 0 || length >= full.size()) return plain;
+    full.resize(length);
+    // Folders are created below MAX_PATH less room for an 8.3 name; the same margin holds for everything.
+    if (full.size() < MAX_PATH - 12) return plain;
+    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
 }
 
 std::string SystemMessage(DWORD error) {
@@ -183,7 +201,16 @@ int ListHostFolder(const char* folder, std::vector<HostFolderItem>& items) {
             listed = 0;
             continue;
         }
-        item.regular = !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+        // A reparse point (a symbolic link, a junction, a mount point) is listed as a link, whatever it
+        // points to and whether or not that exists.
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            item.kind = HostLink;
+        else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            item.kind = HostSubfolder;
+        else if (found.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)
+            item.kind = HostSpecialFile;
+        else
+            item.kind = HostRegularFile;
         item.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
         item.fileTime = FileTimeValue(found.ftLastWriteTime);
         item.timeKnown = 1;
@@ -199,20 +226,33 @@ int ListHostFolder(const char* folder, std::vector<HostFolderItem>& items) {
     return listed;
 }
 
-unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit, uint32_t* size,
-                            uint64_t* fileTime) {
+unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit, HostLinkRule links,
+                            uint32_t* size, uint64_t* fileTime) {
+    // With RefuseLinks the reparse point itself is opened, so that it can be seen and refused.
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | (links == RefuseLinks ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    BY_HANDLE_FILE_INFORMATION information;
-    if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &information)) {
+                              flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         Report("%s: cannot read: %s", label, SystemMessage(GetLastError()).c_str());
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        return nullptr;
+    }
+    // A pipe, a console or another device may never end: the handle's type says so before anything is read.
+    BY_HANDLE_FILE_INFORMATION information;
+    memset(&information, 0, sizeof information);
+    DWORD type = GetFileType(file);
+    if (type == FILE_TYPE_DISK && !GetFileInformationByHandle(file, &information)) {
+        Report("%s: cannot read: %s", label, SystemMessage(GetLastError()).c_str());
+        CloseHandle(file);
         return nullptr;
     }
     uint64_t fileSize = (static_cast<uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
     const char* refusal = nullptr;
-    if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        refusal = "not a regular file";
+    if (type != FILE_TYPE_DISK)
+        refusal = "a pipe or a device, not a regular file";
+    else if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        refusal = "a symbolic link or another reparse point, not a regular file";
+    else if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        refusal = "a folder, not a regular file";
     else if (fileSize >= limit || fileSize >= (uint64_t(1) << 32))
         refusal = "too large";
     if (refusal) {
@@ -260,7 +300,7 @@ int IsHostFolder(const char* path) {
 }
 
 int MakeHostFolders(const char* folder) {
-    std::wstring path = WidePath(folder);
+    std::wstring path = PlainWidePath(folder);
     // Past a drive ("C:\") or a share ("\\server\share\"), each separator ends a folder to create.
     size_t start = 1;
     if (path.size() >= 2 && path[1] == L':') start = 3;
@@ -288,12 +328,11 @@ int BeginHostOutput(HostOutput& output, const char* finalPath) {
     output.finalPath = finalPath;
     size_t slash = output.finalPath.find_last_of("\\/:");
     std::string folder = slash == std::string::npos ? "" : output.finalPath.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? output.finalPath : output.finalPath.substr(slash + 1);
     DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[32];
-        FormatText(suffix, sizeof suffix, ".%08lx.tmp", static_cast<unsigned long>(seed + attempt * 7919u));
-        output.temporaryPath = folder + "." + base + suffix;
+        FormatText(suffix, sizeof suffix, "-%08lx.tmp", static_cast<unsigned long>(seed + attempt * 7919u));
+        output.temporaryPath = folder + ".updpack" + suffix;
         HANDLE file =
             CreateFileW(WidePath(output.temporaryPath.c_str()).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -327,7 +366,10 @@ int WriteHostOutputAt(HostOutput& output, uint64_t offset, const void* data, siz
     return 0;
 }
 
-int FinishHostOutput(HostOutput& output, const uint64_t* fileTime) {
+namespace {
+// Stamps the file with fileTime when one is given, flushes and closes it. Windows has no flush of a whole
+// volume short of administrator rights, so every file is flushed on its own.
+int CloseOutputFile(HostOutput& output, const uint64_t* fileTime) {
     HANDLE file = reinterpret_cast<HANDLE>(output.handle);
     int done = 1;
     if (fileTime) {
@@ -343,21 +385,42 @@ int FinishHostOutput(HostOutput& output, const uint64_t* fileTime) {
         done = 0;
     }
     output.handle = -1;
-    if (!done) {
-        Report("%s: cannot write: %s", output.finalPath.c_str(), SystemMessage(error).c_str());
-    } else if (!MoveFileExW(WidePath(output.temporaryPath.c_str()).c_str(),
-                            WidePath(output.finalPath.c_str()).c_str(),
-                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (done) return 1;
+    Report("%s: cannot write: %s", output.finalPath.c_str(), SystemMessage(error).c_str());
+    AbandonHostOutput(output);
+    return 0;
+}
+
+int MoveIntoPlace(HostOutput& output) {
+    if (!MoveFileExW(WidePath(output.temporaryPath.c_str()).c_str(),
+                     WidePath(output.finalPath.c_str()).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         Report("%s: cannot put the file in place: %s", output.finalPath.c_str(),
                SystemMessage(GetLastError()).c_str());
-        done = 0;
-    }
-    if (!done) {
         AbandonHostOutput(output);
         return 0;
     }
     output.temporaryPath.clear();
     return 1;
+}
+} // namespace
+
+int FinishHostOutput(HostOutput& output, const uint64_t* fileTime) {
+    return CloseOutputFile(output, fileTime) && MoveIntoPlace(output);
+}
+
+int CloseHostOutput(HostOutput& output, const uint64_t* fileTime) {
+    return CloseOutputFile(output, fileTime);
+}
+
+int PlaceHostOutputs(std::vector<HostOutput>& outputs) {
+    int placed = 1;
+    for (size_t i = 0; placed && i < outputs.size(); ++i)
+        placed = MoveIntoPlace(outputs[i]);
+    for (HostOutput& output : outputs)
+        AbandonHostOutput(output);
+    outputs.clear();
+    return placed;
 }
 
 void AbandonHostOutput(HostOutput& output) {
@@ -394,6 +457,23 @@ int MakeProfileCopy(const unsigned char* content, size_t size, char* path, size_
 
 void RemoveProfileCopy(const char* path) {
     DeleteFileA(path);
+}
+
+// lstrcmpiA is CompareStringA in the thread's locale, ignoring case; the documented sort key of the same
+// locale and flags orders names as that compare does, equal keys for equal names.
+std::string ArchiveNameSortKey(const char* archiveName) {
+    LCID locale = GetThreadLocale();
+    DWORD flags = LCMAP_SORTKEY | NORM_IGNORECASE;
+    int length = LCMapStringA(locale, flags, archiveName, -1, nullptr, 0);
+    std::string key;
+    if (length > 0) {
+        key.assign(static_cast<size_t>(length), '\0');
+        length = LCMapStringA(locale, flags, archiveName, -1, &key[0], length);
+    }
+    // Not expected for a name of at most 259 bytes; names without a key then form one group of their own.
+    if (length <= 0) return std::string();
+    key.resize(static_cast<size_t>(length));
+    return key;
 }
 
 int CodePage932FromUtf8(const char* text, std::string& result) {

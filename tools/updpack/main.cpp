@@ -21,10 +21,12 @@ const Command commands[] = {
      "Packs every regular file directly in FOLDER (sub-folders are skipped) into ARCHIVE, replacing it.\n"
      "Entries are named by the file names in code page 932, carry the files' last-write times, and are\n"
      "compressed when that makes them smaller, else stored as is. The directory is compressed. Refuses,\n"
-     "leaving any existing ARCHIVE untouched: a name without an exact code page 932 form or with a\n"
-     "character Windows file names cannot hold, a name over 259 bytes, two names the updater does not\n"
-     "tell apart (letters compared without regard to case), a file of 4 GiB or more, and an archive that\n"
-     "would reach 4 GiB.\n"},
+     "leaving any existing ARCHIVE untouched: a name without an exact code page 932 form, a name Windows\n"
+     "cannot hold as written (a character such as : or ?, a control character, a dot or space at the\n"
+     "end, a device name such as CON, NUL, COM1 or LPT1 with or without an extension), a name over 259\n"
+     "bytes, two names the updater does not tell apart (letters compared without regard to case), a\n"
+     "symbolic link (copy the file it points to into FOLDER instead, e.g. with cp -L), a named pipe,\n"
+     "device or socket, a file of 4 GiB or more, and an archive that would reach 4 GiB.\n"},
     {"build", 2, "updpack build OUT.exe FOLDER [--stub STUB.exe] [--force]",
      "make the updater OUT.exe from FOLDER",
      "Packs FOLDER as create does and writes OUT.exe: the updater stub with the archive as its resource\n"
@@ -51,8 +53,9 @@ const Command commands[] = {
     {"extract", 2, "updpack extract ARCHIVE FOLDER", "write the entries into FOLDER",
      "Writes every entry into FOLDER (created if needed) as a file named back in UTF-8, byte for byte, with\n"
      "the entry's time as its last-write time. Of entries the updater takes for the same name, only the\n"
-     "first is written, as the updater only ever finds that one. Stops at the first damaged entry. ARCHIVE\n"
-     "may be an updater program: its \"UPDATE\" resource is read.\n"},
+     "first is written, as the updater only ever finds that one. Refuses, before writing anything, names\n"
+     "that are not bare file names or that Windows cannot hold as written (as create does). Stops at the\n"
+     "first damaged entry. ARCHIVE may be an updater program: its \"UPDATE\" resource is read.\n"},
 };
 
 void PrintStubPlaces(FILE* out) {

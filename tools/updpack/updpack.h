@@ -23,12 +23,21 @@ void Report(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 // name_conversion.cpp: names as the host writes them (UTF-8) and as the archive holds them (code page 932).
 // ArchiveNameFromHost refuses a name that does not convert, does not convert back to the very same host name,
-// holds a character no Windows file name may hold, or is longer than an entry's name field allows.
+// is no name Windows can hold as written (WindowsNameProblem), or is longer than an entry's name field
+// allows.
 int ArchiveNameFromHost(const char* hostName, std::string& archiveName);
-// HostNameFromArchive refuses what does not convert and anything that is not a bare file name here.
+// HostNameFromArchive refuses what does not convert, anything that is not a bare file name here, and what
+// Windows cannot hold as written.
 int HostNameFromArchive(const char* archiveName, std::string& hostName);
+// Why Windows would not hold the (UTF-8) name as written, or null: a control character or one of \ / : * ?
+// " < > | (a colon names a stream of another file), a dot or space at the end (dropped), or a device name
+// (CON, PRN, AUX, NUL, COM0 to COM9, LPT0 to LPT9, CONIN$, CONOUT$) with or without an extension.
+const char* WindowsNameProblem(const char* hostName);
 // Whether the updater would take the two archive names for the same entry (its case-insensitive compare).
 int SameArchiveName(const char* a, const char* b);
+// For each name, the index of the first name in the list that the updater takes for the same (its own index
+// when none before it is); found by sorting under ArchiveNameSortKey, in O(n log n).
+void FirstOfSameNames(const std::vector<const char*>& archiveNames, std::vector<size_t>& first);
 // The name for messages: the host form when it converts, else the bytes with \xNN escapes.
 std::string PrintableName(const char* archiveName);
 

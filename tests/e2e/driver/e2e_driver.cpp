@@ -886,6 +886,24 @@ void SetRegistryNumber(Step& step) {
     if (result != ERROR_SUCCESS) Failure("  cannot set %s (error %ld)", Show(name).c_str(), result);
 }
 
+// Ends the updater the way a crash or the task manager does (TerminateProcess: none of its own clean-up
+// runs) and waits until it is gone. Its "UPDATE.INI" copy then stays in the temporary folder, where the
+// next run replaces it: that file is not counted as left behind by the script.
+void Terminate(Step& step) {
+    Started& started = ProcessNamed(step);
+    step.CheckAllUsed();
+    DWORD code = 0;
+    if (Exited(started, &code)) {
+        std::printf("the process had already ended with status %lu\n", code);
+    } else {
+        if (!TerminateProcess(started.process, 255)) Failure("  cannot terminate the process");
+        if (WaitForSingleObject(started.process, DefaultTimeoutMs) != WAIT_OBJECT_0)
+            Failure("  the process did not end after TerminateProcess");
+    }
+    for (const std::string& name : TempFiles())
+        TempBefore.insert(name);
+}
+
 // What is on the disk at this moment of the run (the runner checks the end state; this step the states
 // in between, such as while a prompt is open): a file or folder exists or not, a file's size.
 void ExpectFile(Step& step) {
@@ -980,6 +998,8 @@ void Run(Step& step) {
         SetRegistryNumber(step);
     else if (v == "expect-file")
         ExpectFile(step);
+    else if (v == "terminate")
+        Terminate(step);
     else if (v == "sleep") {
         if (step.words.size() != 1) ScriptError("sleep takes milliseconds");
         step.CheckAllUsed();
