@@ -29,13 +29,13 @@ const uint64_t UpdaterPayloadLimit = uint64_t(1920) << 20;
 // Allocate Memory !!" or not start at all.
 void WarnAboutAddressSpace(const char* folder, const std::vector<PackedFile>& files) {
     std::vector<HostFolderItem> items;
-    if (!ListHostFolder(folder, items)) return; // CollectFolder has reported it
+    if (!ListHostFolder(folder, items)) return; // only called once CollectFolder listed it
     std::set<std::string> packed;
     for (const PackedFile& file : files)
         packed.insert(file.hostName);
     uint64_t total = 0, largest = 0;
     for (const HostFolderItem& item : items) {
-        if (!item.regular || !packed.count(item.name)) continue;
+        if (item.kind != HostRegularFile || !packed.count(item.name)) continue;
         total += item.size;
         largest = item.size > largest ? item.size : largest;
     }
