@@ -21,9 +21,10 @@ const char* const AgreementKeys[] = {"AgreementText", "AgreementTitle"};
 
 // The 32-bit updater's address space holds the packed payload (mapped with the program) and, one at a time,
 // each compressed entry decoded into a block of its own size (README, "Scale"). The folder's own sizes are
-// a safe measure: an entry that does not shrink is stored as it is.
+// a safe measure: an entry that does not shrink is stored as it is. The payload's limit is also the most
+// the resource writer puts into a program.
 const uint64_t UpdaterEntryLimit = uint64_t(1792) << 20;
-const uint64_t UpdaterPayloadLimit = uint64_t(1920) << 20;
+const uint64_t UpdaterPayloadLimit = uint64_t(1792) << 20;
 
 // Warns when the largest file or all of them exceed what the updater can hold; it would stop with "Can't
 // Allocate Memory !!" or not start at all.
