@@ -6,7 +6,8 @@
 #   entry-beyond   ENTRY_BEYOND MiB of zeros: "Can't Allocate Memory !!", then the write failure and the
 #                  abandon box; no file and no temporary file are left in the game's folder
 #   payload-fits   PAYLOAD_FITS MiB of random bytes (stored as they are: the whole payload is mapped with
-#                  the program): the update completes and the file is written whole
+#                  the program): the update completes and the file is written whole (updpack build
+#                  puts at most 1792 MiB of resources into a program)
 # Usage: benchmarks/update-limits.sh [BUILD_DIR [ENTRY_FITS ENTRY_BEYOND [PAYLOAD_FITS]]]
 #        (default build/test, 1792 1920 0; a size of 0 skips its case; PAYLOAD_FITS packs slowly)
 # UPDPACK=PATH packs with another updpack (a release build packs faster than the sanitized test build).
