@@ -1,8 +1,8 @@
 // The shipped update.exe checked in its file, natively, with the publisher's own resource reader: a 32-bit
-// GUI program whose resources are exactly the two wizard templates and the manifest (and the archive, when
-// the build was given one). It holds on every host, including those that cannot run 32-bit programs, where
-// resource_tests.cpp cannot load this file under Wine. On the x86_64 route the 64-bit program that the
-// Wine tests run is held to the same resources.
+// GUI program (large-address-aware) whose resources are exactly the two wizard templates and the manifest
+// (and the archive, when the build was given one). It holds on every host, including those that cannot run
+// 32-bit programs, where resource_tests.cpp cannot load this file under Wine. On the x86_64 route the 64-bit
+// program that the Wine tests run is held to the same resources.
 #include "tests/app/update_resource_checks.h"
 #include "tools/pe/pe_resources.h"
 
@@ -60,6 +60,9 @@ void CheckHeaders(const Program& program, const std::vector<unsigned char>& imag
     CHECK(Field(image, header + 4, 2) == program.machine);
     CHECK(Field(image, header + 24, 2) == program.optionalMagic);
     CHECK(Field(image, header + 24 + 68, 2) == 2); // the Windows GUI subsystem: no console window
+    // Large-address-aware: without it a 32-bit program's largest free block, and so its largest compressed
+    // entry, is about a third as large (README, "Scale").
+    if (program.machine == 0x14C) CHECK((Field(image, header + 22, 2) & 0x20) != 0);
 }
 
 void CheckResources(const std::vector<unsigned char>& image) {

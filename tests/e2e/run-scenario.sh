@@ -21,6 +21,7 @@
 #                  accept the old file under its backup name "NAME.~bkN" beside it)
 # Files named *.ini or *.txt are written in UTF-8 and converted to code page 932 with CRLF line ends.
 # Usage: run-scenario.sh SCENARIO_DIR WORK_DIR TEMPLATE_PREFIX WINDOWS_BIN_DIR UPDPACK
+# The work folder is removed after a pass unless E2E_KEEP_WORK=1.
 # With E2E_UPDATER=FILE the packed updater is kept in FILE, or taken from it when it exists (no packing).
 # Exit status: 0 pass, 1 fail, 77 skipped (the machine cannot provide what the scenario needs).
 set -u
@@ -383,5 +384,6 @@ if [ -f "$scenario/expect-files" ]; then
 fi
 cleanup
 trap - EXIT
-rm -rf "$work"
+# E2E_KEEP_WORK=1: the benchmarks take their marks in the same prefix afterwards.
+[ "${E2E_KEEP_WORK:-0}" = 1 ] || rm -rf "$work"
 echo "e2e.$name: passed"

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <doctest/doctest.h>
 
@@ -352,4 +353,42 @@ TEST_CASE("build finds the stub beside itself or in the build tree, and says whe
     CHECK(RunTool({"build", scratch / "found.exe", source}, output) == 0);
     CHECK(RunTool({"build", scratch / "given.exe", source, "--stub", Stub}, output) == 0);
     CHECK(ReadFileBytes(scratch / "found.exe") == ReadFileBytes(scratch / "given.exe"));
+}
+
+TEST_CASE("build warns when the folder exceeds what the 32-bit updater can hold") {
+    // Sparse files: only their sizes are read, because a missing stub stops the build after its checks.
+    // "UPDATE.INI" is packed too, and counts towards the payload.
+    const uint64_t MiB = uint64_t(1) << 20;
+    const std::string profile = Profile(GoodSetup.substr(0, GoodSetup.find("AgreementText")),
+                                        "UpdateFile00=a.bin\r\nUpdateFile01=b.bin\r\n");
+    const uint64_t rest = 896 * MiB - profile.size();
+    struct Sizes {
+        const char* name;
+        uint64_t first, second;
+        bool warned;
+    };
+    const Sizes cases[] = {
+        {"one file filling the payload to its limit", 1792 * MiB - profile.size(), 0, false},
+        {"one file beyond the entry limit", 1792 * MiB + 1, 0, true},
+        {"two files at the payload limit", 896 * MiB, rest, false},
+        {"two files beyond the payload limit", 896 * MiB, rest + 1, true},
+    };
+    for (const Sizes& c : cases) {
+        INFO(std::string(c.name));
+        ScratchFolder scratch;
+        std::string source = scratch / "source";
+        REQUIRE(mkdir(source.c_str(), 0777) == 0);
+        WriteHostFile(source + "/UPDATE.INI", profile);
+        WriteHostFile(source + "/a.bin", "");
+        WriteHostFile(source + "/b.bin", "");
+        REQUIRE(truncate((source + "/a.bin").c_str(), static_cast<off_t>(c.first)) == 0);
+        REQUIRE(truncate((source + "/b.bin").c_str(), static_cast<off_t>(c.second)) == 0);
+        std::string output;
+        CHECK(RunTool({"build", scratch / "update.exe", source, "--stub", scratch / "no-stub.exe"}, output) !=
+              0);
+        INFO(output);
+        CHECK((output.find("the 32-bit updater applies at most 1792 MiB in one file and 1792 MiB in all") !=
+               std::string::npos) == c.warned);
+        CHECK(!HostFileExists(scratch / "update.exe"));
+    }
 }

@@ -13,10 +13,40 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 namespace {
 const char* const RequiredSetupKeys[] = {"CompanyName", "GameTitle", "GameClass", "GameDir"};
 const char* const AgreementKeys[] = {"AgreementText", "AgreementTitle"};
+
+// The 32-bit updater's address space holds the packed payload (mapped with the program) and, one at a time,
+// each compressed entry decoded into a block of its own size (README, "Scale"). The folder's own sizes are
+// a safe measure: an entry that does not shrink is stored as it is. The payload's limit is also the most
+// the resource writer puts into a program.
+const uint64_t UpdaterEntryLimit = uint64_t(1792) << 20;
+const uint64_t UpdaterPayloadLimit = uint64_t(1792) << 20;
+
+// Warns when the largest file or all of them exceed what the updater can hold; it would stop with "Can't
+// Allocate Memory !!" or not start at all.
+void WarnAboutAddressSpace(const char* folder, const std::vector<PackedFile>& files) {
+    std::vector<HostFolderItem> items;
+    if (!ListHostFolder(folder, items)) return; // only called once CollectFolder listed it
+    std::set<std::string> packed;
+    for (const PackedFile& file : files)
+        packed.insert(file.hostName);
+    uint64_t total = 0, largest = 0;
+    for (const HostFolderItem& item : items) {
+        if (item.kind != HostRegularFile || !packed.count(item.name)) continue;
+        total += item.size;
+        largest = item.size > largest ? item.size : largest;
+    }
+    if (largest > UpdaterEntryLimit || total > UpdaterPayloadLimit)
+        Report("warning: %s: %llu bytes in the largest file, %llu in all; the 32-bit updater applies "
+               "at most %llu MiB in one file and %llu MiB in all, and beyond that stops or does not start",
+               folder, static_cast<unsigned long long>(largest), static_cast<unsigned long long>(total),
+               static_cast<unsigned long long>(UpdaterEntryLimit >> 20),
+               static_cast<unsigned long long>(UpdaterPayloadLimit >> 20));
+}
 
 const PackedFile* FindPacked(const std::vector<PackedFile>& files, const char* archiveName) {
     for (const PackedFile& file : files) {
@@ -148,6 +178,7 @@ int CheckShownText(const unsigned char* text, size_t size, std::string& reasons)
 }
 
 int CheckUpdateFolder(const char* folder, const std::vector<PackedFile>& files) {
+    WarnAboutAddressSpace(folder, files);
     const PackedFile* profile = FindPacked(files, "UPDATE.INI");
     if (!profile) {
         Report("%s: no \"UPDATE.INI\", from which the updater reads what it updates", folder);

@@ -20,6 +20,7 @@ namespace {
 
 const int PollMs = 25;
 DWORD DefaultTimeoutMs = 30000;
+LARGE_INTEGER ScriptStart; // for the stopwatch step
 
 const int IdNext = 1, IdCancel = 2, IdBack = 4, IdAgreementText = 1000, IdInfo = 1001, IdAgree = 1002,
           IdDisagree = 1003;
@@ -941,6 +942,21 @@ void AwaitFile(Step& step) {
     }
 }
 
+// Prints the seconds since the previous stopwatch step (or the start of the script) under the step's name,
+// for benchmarks that drive the updater: the time between two screens, polling included.
+void Stopwatch(Step& step) {
+    if (step.words.size() != 1) ScriptError("stopwatch takes a name");
+    step.CheckAllUsed();
+    static LARGE_INTEGER previous = ScriptStart;
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    std::printf("stopwatch %s: %.3f s\n", step.words[0].c_str(),
+                double(now.QuadPart - previous.QuadPart) / double(frequency.QuadPart));
+    std::fflush(stdout);
+    previous = now;
+}
+
 void Run(Step& step) {
     const std::string& v = step.verb;
     if (v == "start")
@@ -1003,6 +1019,8 @@ void Run(Step& step) {
         if (step.words.size() != 1) ScriptError("sleep takes milliseconds");
         step.CheckAllUsed();
         Sleep(static_cast<DWORD>(std::strtoul(step.words[0].c_str(), nullptr, 0)));
+    } else if (v == "stopwatch") {
+        Stopwatch(step);
     } else if (v == "timeout") {
         if (step.words.size() != 1) ScriptError("timeout takes milliseconds");
         step.CheckAllUsed();
@@ -1040,6 +1058,7 @@ int main(int argc, char** argv) {
     std::fclose(file);
 
     TempBefore = TempFiles();
+    QueryPerformanceCounter(&ScriptStart);
     for (size_t i = 0; i < lines.size(); ++i) {
         LineNumber = static_cast<int>(i + 1);
         LineText = lines[i];

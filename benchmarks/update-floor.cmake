@@ -1,0 +1,10 @@
+# The update benchmark's marks (benchmarks/update-benchmark.sh): a Windows program run under the same Wine
+# as the updater, its decoder built -O2 whatever the build type (the benchmark's speed), and once more with
+# the decoder built -Os, as the size-optimised updater would build it without its own option.
+foreach(variant update_floor update_floor_os)
+  add_executable(${variant} ${PROJECT_SOURCE_DIR}/benchmarks/update_floor.cpp
+    ${PROJECT_SOURCE_DIR}/archive/stream_decoder.cpp)
+  target_include_directories(${variant} PRIVATE ${PROJECT_SOURCE_DIR})
+endforeach()
+target_compile_options(update_floor PRIVATE -O2)
+target_compile_options(update_floor_os PRIVATE -Os)
