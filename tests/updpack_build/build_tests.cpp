@@ -266,6 +266,39 @@ TEST_CASE("texts the updater would show garbled are warned about, and the update
     CHECK(HostFileExists(scratch / "update.exe"));
 }
 
+TEST_CASE("a RequiredDiskSpace below what preparing the archive files takes is warned about") {
+    // patch.dat (5 bytes) and save00.dat (4 bytes) are both prepared before either replaces its file.
+    struct Space {
+        const char* line;    // the [UPDATE] line, empty: none
+        const char* warning; // null: no warning
+    };
+    const Space cases[] = {
+        {"", nullptr},
+        {"RequiredDiskSpace=0\r\n", nullptr},
+        {"RequiredDiskSpace=9\r\n", nullptr},
+        {"RequiredDiskSpace=1048576\r\n", nullptr},
+        {"RequiredDiskSpace=8\r\n", "RequiredDiskSpace is 8 bytes, but the update prepares 9 bytes"},
+        {"RequiredDiskSpace=1\r\n", "RequiredDiskSpace is 1 bytes, but the update prepares 9 bytes"},
+    };
+    for (const Space& c : cases) {
+        INFO(std::string(c.line));
+        ScratchFolder scratch;
+        std::string source = scratch / "source";
+        REQUIRE(mkdir(source.c_str(), 0777) == 0);
+        WriteGoodFolder(source, "patch");
+        WriteHostFile(
+            source + "/UPDATE.INI",
+            Profile(GoodSetup, std::string(c.line) +
+                                   "UpdateFile00=1,u,Patch.DAT\r\nUpdateFile01=d,save\\SAVE00.dat\r\n"));
+        std::string output;
+        CHECK(RunTool({"build", scratch / "update.exe", source, "--stub", Stub}, output) == 0);
+        INFO(output);
+        CHECK((output.find("RequiredDiskSpace") != std::string::npos) == (c.warning != nullptr));
+        if (c.warning) CHECK(output.find(c.warning) != std::string::npos);
+        CHECK(HostFileExists(scratch / "update.exe"));
+    }
+}
+
 TEST_CASE("damaged and foreign programs are refused cleanly by list, test, extract and build") {
     ScratchFolder scratch;
     std::string source = scratch / "source";

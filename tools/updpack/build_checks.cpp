@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 
 namespace {
@@ -46,6 +47,31 @@ void WarnAboutAddressSpace(const char* folder, const std::vector<PackedFile>& fi
                folder, static_cast<unsigned long long>(largest), static_cast<unsigned long long>(total),
                static_cast<unsigned long long>(UpdaterEntryLimit >> 20),
                static_cast<unsigned long long>(UpdaterPayloadLimit >> 20));
+}
+
+// The updater prepares every archive file beside the installed one before it replaces any, so the volume
+// must hold all of them at once; its free-space check before the run knows only RequiredDiskSpace. The
+// largest plan writes every listed item, whatever the installation variant; disc copies come on top.
+void WarnAboutRequiredSpace(const char* folder, const std::vector<const PackedFile*>& listed) {
+    char value[260];
+    if (listed.empty() || !ReadProfileValue("UPDATE", "RequiredDiskSpace", value, sizeof value)) return;
+    // The updater's own reading: no check at all for 0, otherwise the value taken as 32 bits unsigned.
+    uint32_t required = static_cast<uint32_t>(ConvertDecimal(value));
+    if (required == 0) return;
+    std::vector<HostFolderItem> items;
+    if (!ListHostFolder(folder, items)) return;
+    std::map<std::string, uint64_t> sizes;
+    for (const HostFolderItem& item : items)
+        sizes[item.name] = item.size;
+    uint64_t needed = 0;
+    for (const PackedFile* file : listed)
+        needed += sizes[file->hostName];
+    if (needed > required)
+        Report(
+            "warning: \"UPDATE.INI\": RequiredDiskSpace is %lu bytes, but the update prepares %llu bytes of "
+            "archive files beside the installed ones before it replaces any; a volume with less room "
+            "passes the check and then fails while preparing",
+            static_cast<unsigned long>(required), static_cast<unsigned long long>(needed));
 }
 
 const PackedFile* FindPacked(const std::vector<PackedFile>& files, const char* archiveName) {
@@ -109,6 +135,7 @@ int CheckProfile(const char* folder, const std::vector<PackedFile>& files) {
         }
     }
     int entries = 0;
+    std::vector<const PackedFile*> listed;
     for (int index = 0; index < UpdateListCapacity; ++index) {
         char key[32];
         FormatText(key, sizeof key, "UpdateFile%02i", index);
@@ -124,12 +151,15 @@ int CheckProfile(const char* folder, const std::vector<PackedFile>& files) {
         } else if (!name[0]) {
             Report("\"UPDATE.INI\": %s names no file", key);
             sound = 0;
-        } else if (!FindPacked(files, name)) {
+        } else if (const PackedFile* file = FindPacked(files, name)) {
+            listed.push_back(file);
+        } else {
             Report("\"UPDATE.INI\": %s names the file %s, which the folder lacks", key,
                    PrintableName(name).c_str());
             sound = 0;
         }
     }
+    WarnAboutRequiredSpace(folder, listed);
     if (!entries && !ReadProfileValue("UPDATE", "CopyFile00", value, 260))
         Report(
             "warning: \"UPDATE.INI\": [UPDATE] has neither UpdateFile00 nor CopyFile00; the update will stop "
