@@ -66,6 +66,17 @@ struct Scope {
 
 } // namespace
 
+// An archive of one compressed "GAME.EXE" holding "new content", packed at time: the entry the
+// overwrite-policy tables write over an existing target.
+TestImage GameImage(uint64_t time) {
+    std::vector<TestEntry> entries(1);
+    entries[0].name = "GAME.EXE";
+    entries[0].content = "new content";
+    entries[0].compress = true;
+    entries[0].time = time;
+    return BuildImage(entries, true);
+}
+
 TEST_CASE("a sound archive loads from memory with a plain or a compressed directory") {
     for (bool compressed : {false, true}) {
         CAPTURE(compressed);
@@ -378,12 +389,7 @@ TEST_CASE("ExtractEntry's overwrite policy: time comparison, read-only targets, 
     for (const Policy& p : policies) {
         CAPTURE(p.what);
         Scope scope;
-        std::vector<TestEntry> entries(1);
-        entries[0].name = "GAME.EXE";
-        entries[0].content = "new content";
-        entries[0].compress = true;
-        entries[0].time = packed;
-        TestImage image = BuildImage(entries, true);
+        TestImage image = GameImage(packed);
         UseImage(image);
         std::string target = PathIn(scope.folder, "GAME.EXE");
         WriteTestFile(target, "old");
@@ -712,12 +718,7 @@ TEST_CASE("PrepareEntry writes the entry complete beside its target and leaves t
     for (const Row& row : rows) {
         CAPTURE(row.what);
         Scope scope;
-        std::vector<TestEntry> entries(1);
-        entries[0].name = "GAME.EXE";
-        entries[0].content = "new content";
-        entries[0].compress = true;
-        entries[0].time = packed;
-        TestImage image = BuildImage(entries, true);
+        TestImage image = GameImage(packed);
         UseImage(image);
         std::string target = PathIn(scope.folder, "GAME.EXE");
         uint64_t oldTime = static_cast<uint64_t>(static_cast<int64_t>(packed) + row.existingOffset);
