@@ -56,7 +56,8 @@ point() { # DELAY_MS [FILE]: one kill point, DELAY_MS after the confirming click
     cp -r "$here/kill" "$scenario"
     mv "$scenario/expect-files-killed" "$scenario/expect-files"
     sed -i '/^expect-page info="アップデートは完了しました"/,$d' "$scenario/script"
-    [ -z "$await" ] || printf 'await-file path="%s" timeout=120000\n' "${await//\\/\\\\}" >>"$scenario/script"
+    [ -z "$await" ] || printf 'await-file path="%s" timeout=120000 until-info="アップデートは完了しました"\n' \
+        "${await//\\/\\\\}" >>"$scenario/script"
     printf 'sleep %s\nterminate\n' "$delay" >>"$scenario/script"
     log=$scenario.log
     run "$scenario" "$scenario.run" "$log" ||

@@ -930,14 +930,28 @@ void ExpectFile(Step& step) {
 }
 
 // Waits, polling every millisecond, until the path exists: lets the kill test end the updater at a
-// chosen moment of its work, such as when the first old file is moved aside.
+// chosen moment of its work, such as when the first old file is moved aside. Such a file may live for less
+// than a poll; with until-info the wait also ends, without a failure, once the wizard's page text reads
+// that text (the moment has passed).
 void AwaitFile(Step& step) {
     std::string path = step.Text("path");
     DWORD timeout = step.Number("timeout", DefaultTimeoutMs);
+    bool untilInfo = step.Has("until-info");
+    std::string info = untilInfo ? step.Text("until-info") : "";
+    Started& started = ProcessNamed(step);
     step.CheckAllUsed();
     DWORD start = GetTickCount();
-    while (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    for (int poll = 0; GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES; ++poll) {
         if (GetTickCount() - start > timeout) Failure("  %s did not appear", Show(path).c_str());
+        if (untilInfo && poll % 16 == 0) {
+            HWND wizard = FindWizard(started);
+            if (wizard && TextOf(GetDlgItem(wizard, IdInfo)) == info) {
+                std::printf("%s did not appear before the page read \"%s\"\n", Show(path).c_str(),
+                            Show(info).c_str());
+                std::fflush(stdout);
+                return;
+            }
+        }
         Sleep(1);
     }
 }
