@@ -6,7 +6,7 @@
 
 #include "archive/archive.h"
 #include "context/updater_context.h"
-#include "platform/messages.h"
+#include "report/messages.h"
 #include "platform/text_format.h"
 #include "setupcfg/profile_access.h"
 

@@ -4,7 +4,7 @@
 #include "app/install_lookup.h"
 
 #include "context/updater_context.h"
-#include "platform/messages.h"
+#include "report/messages.h"
 #include "platform/text_format.h"
 #include "setupcfg/path_join.h"
 #include "setupcfg/setup_config.h"

@@ -3,7 +3,7 @@
 #include "app/update_notice.h"
 
 #include "context/updater_context.h"
-#include "platform/messages.h"
+#include "report/messages.h"
 #include "platform/win32.h"
 
 void ConvertUpdateNotice(const char* text, char* output, size_t capacity) {

@@ -8,7 +8,7 @@
 #include "app/update_notice.h"
 #include "app/wizard.h"
 #include "context/updater_context.h"
-#include "platform/messages.h"
+#include "report/messages.h"
 #include "platform/win32.h"
 
 void Cleanup() {

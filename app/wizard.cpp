@@ -3,7 +3,7 @@
 // Updater.OwnerWindow while the window exists.
 #include "app/wizard.h"
 
-#include "app/wizard_pages.h"
+#include "report/wizard_pages.h"
 #include "context/updater_context.h"
 #include "update/plan_execution.h"
 

@@ -7,7 +7,7 @@
 #include "archive/archive_internal.h"
 #include "archive/stream_decoder.h"
 #include "context/updater_context.h"
-#include "platform/messages.h"
+#include "report/messages.h"
 #include "platform/text_format.h"
 
 #include <cstring>

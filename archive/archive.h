@@ -3,7 +3,7 @@
 // Updater.ArchiveImage and Updater.ArchiveDirectory.
 #pragma once
 
-#include "archive/archive_format.h"
+#include "context/archive_format.h"
 #include "platform/win32.h"
 
 #include <cstdint>

@@ -11,7 +11,7 @@
 //   update_floor copy FOLDER FILE...    copies the files into FOLDER (CopyFileA, no flush)
 // Prints one line "NAME: S.SSS s (...)" with the seconds taken; status 0, or 1 after a message. The decoder
 // is built -O2 here, and -Os in update_floor_os (the size-optimised program's way).
-#include "archive/archive_format.h"
+#include "context/archive_format.h"
 #include "archive/stream_decoder.h"
 
 #include <cstdio>

@@ -5,6 +5,8 @@ set(CMAKE_CXX_STANDARD_REQUIRED ON)
 set(CMAKE_CXX_EXTENSIONS OFF)
 
 option(UPDATER_SANITIZE "Build native code with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+set(UPDATER_ARCHIVE "" CACHE FILEPATH "Archive embedded as the program's \"UPDATE\" resource (none: the program ends at once)")
+option(UPDATER_WINDOWS_BUILD "Also build the Windows programs with mingw-w64 and run their tests under Wine" ON)
 
 add_compile_options(-Wall -Wextra -Werror -Wshadow -Wno-missing-field-initializers)
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")

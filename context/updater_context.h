@@ -2,10 +2,10 @@
 // (ResetUpdaterContext), shared by every layer on the program's only thread.
 #pragma once
 
-#include "archive/archive_format.h"
+#include "context/archive_format.h"
 #include "platform/win32.h"
-#include "setupcfg/setup_config_model.h"
-#include "update/update_plan_model.h"
+#include "context/setup_config_model.h"
+#include "context/update_plan_model.h"
 
 #include <cstdint>
 

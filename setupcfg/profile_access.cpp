@@ -4,7 +4,7 @@
 #include "setupcfg/profile_access.h"
 
 #include "context/updater_context.h"
-#include "platform/messages.h"
+#include "report/messages.h"
 #include "platform/text_format.h"
 #include "platform/win32.h"
 

@@ -5,7 +5,7 @@
 #include "setupcfg/setup_config.h"
 
 #include "context/updater_context.h"
-#include "platform/messages.h"
+#include "report/messages.h"
 #include "platform/text_format.h"
 #include "setupcfg/profile_access.h"
 #include "setupcfg/token_scanner.h"

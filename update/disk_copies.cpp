@@ -5,7 +5,7 @@
 // root: the drive of the latest successful search.
 #include "update/disk_copies.h"
 
-#include "app/wizard_pages.h"
+#include "report/wizard_pages.h"
 #include "archive/archive.h"
 #include "context/updater_context.h"
 #include "platform/text_format.h"

@@ -5,10 +5,10 @@
 // record of one run's prepared changes; each run starts from the section again.
 #include "update/plan_execution.h"
 
-#include "app/wizard_pages.h"
+#include "report/wizard_pages.h"
 #include "archive/archive.h"
 #include "context/updater_context.h"
-#include "platform/messages.h"
+#include "report/messages.h"
 #include "platform/text_format.h"
 #include "setupcfg/profile_access.h"
 #include "update/archive_writes.h"

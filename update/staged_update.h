@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/win32.h"
-#include "update/update_plan_model.h"
+#include "context/update_plan_model.h"
 
 #include <cstdint>
 

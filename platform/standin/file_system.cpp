@@ -1,7 +1,7 @@
-// Stand-in files, folders, drives and memory over the host file system. Drive letters map to host folders
+// The host layer's files, folders and memory over the host file system. Drive letters map to host folders
 // that tests choose; read-only is the absence of the owner's write bit, enforced here because root ignores
 // it; file times are FILETIME values kept in the host's timestamps.
-#include "platform/standin/script.h"
+#include "platform/standin/host_files.h"
 #include "platform/standin/standin_state.h"
 
 #include <cerrno>
@@ -11,20 +11,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
-
-struct DriveMapping {
-    bool mapped;
-    bool hasFolder;
-    char folder[1024];
-    UINT type;
-    bool hasFreeSpace;
-    uint64_t freeBytes;
-};
 
 struct OpenFile {
     int descriptor;
@@ -32,21 +22,12 @@ struct OpenFile {
     bool unflushed; // written since the last FlushFileBuffers
 };
 
-DriveMapping drives[26];
-bool extendedQueryAvailable = true;
+Standin::DriveMapping drives[26];
 Standin::DurabilityCounts durability;
 int movesBeforeRefusal = -1; // moves still made before the one refused; -1: none refused
 bool hasTempPath = false;
 char tempPath[1024];
 DWORD lastError = 0;
-
-DriveMapping* DriveOf(const char* path) {
-    if (!path || !path[0] || path[1] != ':') return nullptr;
-    char letter = path[0];
-    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
-    if (letter < 'A' || letter > 'Z') return nullptr;
-    return &drives[letter - 'A'];
-}
 
 bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
@@ -90,19 +71,24 @@ BOOL Fail(DWORD error) {
     return FALSE;
 }
 
-BOOL WINAPI StandinGetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER totalBytes,
-                                       PULARGE_INTEGER totalFree);
-
 } // namespace
 
 namespace Standin {
 
+DriveMapping* DriveOf(const char* path) {
+    if (!path || !path[0] || path[1] != ':') return nullptr;
+    char letter = path[0];
+    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+    if (letter < 'A' || letter > 'Z') return nullptr;
+    return &drives[letter - 'A'];
+}
+
+BOOL FailWith(DWORD error) { return Fail(error); }
+
 void ResetFileSystem() {
     memset(drives, 0, sizeof drives);
-    extendedQueryAvailable = true;
     memset(&durability, 0, sizeof durability);
     movesBeforeRefusal = -1;
-    ResetDllSearch();
     hasTempPath = false;
     lastError = 0;
 }
@@ -121,16 +107,6 @@ void RemoveDrive(char letter) {
     char name[3] = {letter, ':', 0};
     if (DriveMapping* drive = DriveOf(name)) memset(drive, 0, sizeof *drive);
 }
-
-void SetFreeSpace(char letter, uint64_t freeBytes) {
-    char name[3] = {letter, ':', 0};
-    if (DriveMapping* drive = DriveOf(name)) {
-        drive->hasFreeSpace = true;
-        drive->freeBytes = freeBytes;
-    }
-}
-
-void SetExtendedFreeSpaceQuery(bool available) { extendedQueryAvailable = available; }
 
 const DurabilityCounts& Durability() {
     return durability;
@@ -459,66 +435,3 @@ UINT GetTempFileNameA(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR buffer) {
     Fail(80);
     return 0;
 }
-
-UINT GetDriveTypeA(LPCSTR root) {
-    DriveMapping* drive = DriveOf(root);
-    if (!drive || !drive->mapped) return DRIVE_NO_ROOT_DIR;
-    if (root[2] != '\0' && !(root[2] == '\\' && root[3] == '\0')) return DRIVE_NO_ROOT_DIR;
-    return drive->type;
-}
-
-static BOOL FreeSpaceOf(LPCSTR root, uint64_t* freeBytes, uint64_t* totalBytes) {
-    DriveMapping* drive = DriveOf(root);
-    if (!drive || !drive->mapped || !drive->hasFolder) return Fail(3);
-    struct statvfs info;
-    if (statvfs(drive->folder, &info) != 0) return Fail(3);
-    *totalBytes = static_cast<uint64_t>(info.f_blocks) * info.f_frsize;
-    *freeBytes = drive->hasFreeSpace ? drive->freeBytes : static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
-    return TRUE;
-}
-
-BOOL GetDiskFreeSpaceA(LPCSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector, LPDWORD freeClusters,
-                       LPDWORD totalClusters) {
-    uint64_t freeBytes, totalBytes;
-    if (!FreeSpaceOf(root, &freeBytes, &totalBytes)) return FALSE;
-    // Reported as 512-byte clusters of one sector; counts saturate as the real call's do.
-    uint64_t freeCount = freeBytes / 512, totalCount = totalBytes / 512;
-    *sectorsPerCluster = 1;
-    *bytesPerSector = 512;
-    *freeClusters = freeCount > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(freeCount);
-    *totalClusters = totalCount > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(totalCount);
-    return TRUE;
-}
-
-namespace {
-BOOL WINAPI StandinGetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER totalBytes,
-                                       PULARGE_INTEGER totalFree) {
-    uint64_t freeBytes, total;
-    if (!FreeSpaceOf(root, &freeBytes, &total)) return FALSE;
-    if (freeToCaller) freeToCaller->QuadPart = freeBytes;
-    if (totalBytes) totalBytes->QuadPart = total;
-    if (totalFree) totalFree->QuadPart = freeBytes;
-    return TRUE;
-}
-} // namespace
-
-static StandinModule* const Kernel32 = reinterpret_cast<StandinModule*>(static_cast<uintptr_t>(0x4B3200));
-
-HMODULE LoadLibraryA(LPCSTR name) {
-    if (strcasecmp(name, "kernel32.dll") != 0 && strcasecmp(name, "kernel32") != 0) return nullptr;
-    return Kernel32;
-}
-
-HMODULE GetModuleHandleA(LPCSTR name) {
-    if (!name || (strcasecmp(name, "kernel32.dll") != 0 && strcasecmp(name, "kernel32") != 0)) return nullptr;
-    return Kernel32;
-}
-
-FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
-    if (module != Kernel32) return nullptr;
-    if (FARPROC procedure = Standin::DllSearchProcedure(name)) return procedure;
-    if (!extendedQueryAvailable || strcmp(name, "GetDiskFreeSpaceExA") != 0) return nullptr;
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&StandinGetDiskFreeSpaceExA));
-}
-
-BOOL FreeLibrary(HMODULE module) { return module == Kernel32; }

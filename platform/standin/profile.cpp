@@ -5,7 +5,7 @@
 // matching section is the only one searched and its first matching key wins, even a key without "=", which
 // gives the default; a value in a pair of matching quotes is given without them; a missing file reads as
 // empty; the copy keeps whole characters within the capacity minus one, and a cut value counts capacity - 1.
-#include "platform/standin/script.h"
+#include "platform/standin/host_files.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,18 +1,32 @@
-// Internals shared by the stand-in's files: each area's reset, called by Standin::ResetAll.
+// Internals of the Linux host layer, shared by its files and by the tests' fakes (tests/fakes), which
+// script drive types and free space over the same drive table.
 #pragma once
 
 #include "platform/win32.h"
 
 #include <cstddef>
+#include <cstdint>
 
 namespace Standin {
-void ResetFileSystem();
-void ResetBoxes();
-void ResetRegistry();
-void ResetWindows();
-void ResetShell();
-void ResetDllSearch();
-// GetProcAddress's answer for the DLL search calls of kernel32; null for any other name.
-FARPROC DllSearchProcedure(const char* name);
+
+struct DriveMapping {
+    bool mapped;
+    bool hasFolder;
+    char folder[1024];
+    UINT type;
+    bool hasFreeSpace; // set by a test: reported instead of the host's figure
+    uint64_t freeBytes;
+};
+// The drive of a path "X:..." (either case), null for any other path.
+DriveMapping* DriveOf(const char* path);
+// What the tests' fakes script over the host layer; all empty in a host program.
+struct HostScript {
+    bool extendedQueryHidden;                    // GetProcAddress does not find "GetDiskFreeSpaceExA"
+    FARPROC (*moreProcedures)(const char* name); // further kernel32 procedures, null for a name not theirs
+};
+HostScript& Script();
+// Sets what GetLastError returns and gives FALSE.
+BOOL FailWith(DWORD error);
 void CopyHostText(char* destination, size_t capacity, const char* source);
+
 } // namespace Standin

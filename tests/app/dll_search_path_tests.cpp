@@ -2,7 +2,7 @@
 // has SetDefaultDllDirectories, the current folder taken out of the search where it has not. Under Wine
 // the restriction is shown on the built program with a planted DLL (dll-guard.sh).
 #include "app/dll_search_path.h"
-#include "platform/standin/script.h"
+#include "tests/fakes/script.h"
 
 #include <doctest/doctest.h>
 

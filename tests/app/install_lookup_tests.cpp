@@ -3,8 +3,8 @@
 #include "app/install_lookup.h"
 #include "app/update_notice.h"
 #include "context/updater_context.h"
-#include "platform/standin/registry_script.h"
-#include "platform/standin/script.h"
+#include "tests/fakes/registry_script.h"
+#include "tests/fakes/script.h"
 
 #include <doctest/doctest.h>
 

@@ -3,10 +3,10 @@
 // the commands that nested message loops would deliver while the update runs.
 #include "app/preflight_checks.h"
 #include "app/wizard.h"
-#include "app/wizard_pages.h"
+#include "report/wizard_pages.h"
 #include "context/updater_context.h"
-#include "platform/standin/script.h"
-#include "platform/standin/window_script.h"
+#include "tests/fakes/script.h"
+#include "tests/fakes/window_script.h"
 #include "update/plan_execution.h"
 
 #include <doctest/doctest.h>

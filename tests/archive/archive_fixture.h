@@ -18,7 +18,7 @@
 #include <vector>
 
 #ifndef _WIN32
-#include "platform/standin/script.h"
+#include "tests/fakes/script.h"
 #include <cstdlib>
 #include <ftw.h>
 #include <unistd.h>

@@ -9,7 +9,7 @@
 #include <algorithm>
 
 #ifndef _WIN32
-#include "platform/standin/standin_state.h"
+#include "tests/fakes/fakes_state.h"
 #include <dirent.h>
 #endif
 

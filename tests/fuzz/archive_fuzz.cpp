@@ -5,7 +5,7 @@
 // entry's time, or nothing when the entry cannot be had; no temporary file may stay behind.
 #include "archive/archive.h"
 #include "context/updater_context.h"
-#include "platform/standin/script.h"
+#include "tests/fakes/script.h"
 #include "platform/text_format.h"
 #include "tests/fuzz/fuzz_scratch.h"
 

@@ -2,7 +2,7 @@
 #include "tests/fuzz/fuzz_scratch.h"
 
 #include "context/updater_context.h"
-#include "platform/standin/script.h"
+#include "tests/fakes/script.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // ReadSetupConfig. Whatever the file holds, the reading ends with 1 or with 0 and its message, every text
 // field ends inside its array, and the counts it accepted lie within their lists.
 #include "context/updater_context.h"
-#include "platform/standin/script.h"
+#include "tests/fakes/script.h"
 #include "platform/text_format.h"
 #include "setupcfg/setup_config.h"
 #include "tests/fuzz/fuzz_scratch.h"

@@ -2,7 +2,7 @@
 // "[UPDATE]" section read through the profile reader, as the updater reads it. The plan must stay within
 // its lists and fields whatever the file holds, and a refusal comes with its one message.
 #include "context/updater_context.h"
-#include "platform/standin/script.h"
+#include "tests/fakes/script.h"
 #include "platform/text_format.h"
 #include "tests/fuzz/fuzz_scratch.h"
 #include "update/update_plan.h"

@@ -1,6 +1,6 @@
 // The missing-key messages of the profile readers, read from the stand-in's message box recorder.
 #include "context/updater_context.h"
-#include "platform/standin/script.h"
+#include "tests/fakes/script.h"
 #include "setupcfg/profile_access.h"
 #include "tests/setupcfg/ini_files.h"
 

@@ -1,7 +1,7 @@
 // The reader of "SETUP.INI" over complete and broken files: fields, defaults, list rules, limits and the
 // exact messages, read from the stand-in's message box recorder.
 #include "context/updater_context.h"
-#include "platform/standin/script.h"
+#include "tests/fakes/script.h"
 #include "setupcfg/setup_config.h"
 #include "tests/setupcfg/ini_files.h"
 

@@ -3,11 +3,11 @@
 // copies, folders merged, the copy's failures and the user's abort, and the refused items.
 #include "update_scene.h"
 
-#include "app/wizard_pages.h"
+#include "report/wizard_pages.h"
 #include "context/updater_context.h"
-#include "platform/standin/script.h"
-#include "platform/standin/shell_script.h"
-#include "platform/standin/window_script.h"
+#include "tests/fakes/script.h"
+#include "tests/fakes/shell_script.h"
+#include "tests/fakes/window_script.h"
 #include "update/plan_execution.h"
 
 #include <doctest/doctest.h>

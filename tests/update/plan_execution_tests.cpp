@@ -3,10 +3,10 @@
 // nothing-to-update endings, and the completion page.
 #include "update_scene.h"
 
-#include "app/wizard_pages.h"
+#include "report/wizard_pages.h"
 #include "context/updater_context.h"
-#include "platform/standin/script.h"
-#include "platform/standin/window_script.h"
+#include "tests/fakes/script.h"
+#include "tests/fakes/window_script.h"
 #include "update/plan_execution.h"
 
 #include <doctest/doctest.h>

@@ -4,10 +4,10 @@
 // leaves no backup behind, and its commit moves are written through.
 #include "update_scene.h"
 
-#include "app/wizard_pages.h"
+#include "report/wizard_pages.h"
 #include "context/updater_context.h"
-#include "platform/standin/script.h"
-#include "platform/standin/window_script.h"
+#include "tests/fakes/script.h"
+#include "tests/fakes/window_script.h"
 #include "update/plan_execution.h"
 
 #include <doctest/doctest.h>

@@ -1,7 +1,7 @@
 // The stand-in windows that the engine's and the wizard's tests read: controls by id, radio groups, focus,
 // top-level windows found by class and title, and the modal dialog call driven by a script.
-#include "platform/standin/script.h"
-#include "platform/standin/window_script.h"
+#include "tests/fakes/script.h"
+#include "tests/fakes/window_script.h"
 
 #include <doctest/doctest.h>
 

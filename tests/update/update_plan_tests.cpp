@@ -6,7 +6,7 @@
 #include "update/update_plan.h"
 
 #ifndef _WIN32
-#include "platform/standin/script.h"
+#include "tests/fakes/script.h"
 #endif
 
 #include <doctest/doctest.h>

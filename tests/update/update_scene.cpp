@@ -2,11 +2,11 @@
 // fake wizard dialog, torn down after each case.
 #include "update_scene.h"
 
-#include "app/wizard_pages.h"
+#include "report/wizard_pages.h"
 #include "archive/archive.h"
 #include "context/updater_context.h"
-#include "platform/standin/script.h"
-#include "platform/standin/window_script.h"
+#include "tests/fakes/script.h"
+#include "tests/fakes/window_script.h"
 
 #include <doctest/doctest.h>
 

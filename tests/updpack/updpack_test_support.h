@@ -4,7 +4,7 @@
 // as host file names are.
 #pragma once
 
-#include "archive/archive_format.h"
+#include "context/archive_format.h"
 
 #include <cstdint>
 #include <ctime>

@@ -9,7 +9,7 @@
 #include "platform/text_format.h"
 #include "setupcfg/profile_access.h"
 #include "update/update_plan.h"
-#include "update/update_plan_model.h"
+#include "context/update_plan_model.h"
 
 #include <cstdlib>
 #include <cstring>

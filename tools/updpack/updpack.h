@@ -3,7 +3,7 @@
 // and returns 0; callers unwind without a second message.
 #pragma once
 
-#include "archive/archive_format.h"
+#include "context/archive_format.h"
 #include "tools/updpack/host_files.h"
 
 #include <cstddef>

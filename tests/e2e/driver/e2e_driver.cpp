@@ -7,6 +7,8 @@
 // every step held, 1 on a mismatch, 2 for a bad script or command line.
 #include <windows.h>
 
+#include "resources/resource.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -22,8 +24,8 @@ const int PollMs = 25;
 DWORD DefaultTimeoutMs = 30000;
 LARGE_INTEGER ScriptStart; // for the stopwatch step
 
-const int IdNext = 1, IdCancel = 2, IdBack = 4, IdAgreementText = 1000, IdInfo = 1001, IdAgree = 1002,
-          IdDisagree = 1003;
+const int IdNext = IDOK, IdCancel = IDCANCEL, IdBack = IDC_BACK, IdAgreementText = IDC_AGREEMENT_TEXT,
+          IdInfo = IDC_INFO, IdAgree = IDC_AGREE, IdDisagree = IDC_DISAGREE;
 const int IdBoxIcon = 0x440; // stc1, the icon of a message box
 
 std::string ScriptPath;
@@ -482,7 +484,8 @@ std::string PageValue(HWND wizard, const std::string& k, const Started& started)
         if (radio) SendMessageTimeoutA(radio, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &state);
         return !radio ? "absent" : state == BST_CHECKED ? "checked" : "unchecked";
     }
-    if (k == "template") return GetDlgItem(wizard, IdAgreementText) ? "101" : "100";
+    if (k == "template")
+        return std::to_string(GetDlgItem(wizard, IdAgreementText) ? IDD_UPDATE_AGREEMENT : IDD_UPDATE);
     if (k == "owner") return OwnerName(wizard, started);
     if (k == "foreground") return GetForegroundWindow() == wizard ? "yes" : "no";
     return ControlState(wizard, ControlId(k));

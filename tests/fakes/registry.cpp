@@ -2,8 +2,9 @@
 // RegOpenKeyExA, RegQueryValueExA and RegCloseKey with Windows' rules for sizes: a value that does not fit
 // the caller's buffer gives ERROR_MORE_DATA and the size it needs, a null buffer asks for the size only.
 // Owns fixed tables of keys, values and open handles.
-#include "platform/standin/registry_script.h"
+#include "tests/fakes/registry_script.h"
 #include "platform/standin/standin_state.h"
+#include "tests/fakes/fakes_state.h"
 
 #include <cstring>
 

@@ -2,9 +2,10 @@
 // paths as the shell does for one destination (into an existing folder under the source's own name,
 // otherwise to the destination name, creating missing folders; folders merged, files replaced, attributes
 // and last-write times carried over). Owns the record of every call and the scripted plans.
-#include "platform/standin/script.h"
-#include "platform/standin/shell_script.h"
+#include "tests/fakes/script.h"
+#include "tests/fakes/shell_script.h"
 #include "platform/standin/standin_state.h"
+#include "tests/fakes/fakes_state.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The wizard's page helpers. An id that the dialog lacks has no effect.
-#include "app/wizard_pages.h"
+#include "report/wizard_pages.h"
 
 #include "platform/text_format.h"
 

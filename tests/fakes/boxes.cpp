@@ -1,7 +1,8 @@
 // Stand-in message boxes: every box is recorded for tests to read, and answered by a test's handler,
 // a queue of answers, or OK.
-#include "platform/standin/script.h"
+#include "tests/fakes/script.h"
 #include "platform/standin/standin_state.h"
+#include "tests/fakes/fakes_state.h"
 
 #include <cstring>
 
@@ -31,9 +32,13 @@ void ResetAll() {
     ResetRegistry();
     ResetWindows();
     ResetShell();
+    ResetDllSearch();
+    ResetFreeSpace();
 }
 
-int BoxCount() { return recordCount; }
+int BoxCount() {
+    return recordCount;
+}
 
 const RecordedBox& Box(int index) {
     if (index < 0 || index >= recordCount || index >= RecordCapacity) {

@@ -1,5 +1,5 @@
 // The two error boxes every layer reports through.
-#include "platform/messages.h"
+#include "report/messages.h"
 
 #include "context/updater_context.h"
 #include "platform/win32.h"

@@ -1,9 +1,10 @@
 // Stand-in windows and dialog controls that tests create and read. Owns a fixed table of windows (dialogs,
 // their controls and top-level windows), the focus, the cursor, the foreground window, dialog templates
 // (lists of control ids) and the script that stands for a modal dialog's message loop.
-#include "platform/standin/script.h"
+#include "tests/fakes/script.h"
 #include "platform/standin/standin_state.h"
-#include "platform/standin/window_script.h"
+#include "tests/fakes/fakes_state.h"
+#include "tests/fakes/window_script.h"
 
 #include <cstring>
 

@@ -1,7 +1,9 @@
-// Stand-in DLL search settings: nothing is ever loaded from a folder here, so the calls only record what
-// they were asked, for tests of the start-up's restriction (script.h).
-#include "platform/standin/script.h"
+// Fake DLL search settings: nothing is ever loaded from a folder here, so the calls only record what they
+// were asked, for tests of the start-up's restriction (script.h). SetDefaultDllDirectories is found in
+// the host layer's kernel32 once this file is linked.
+#include "tests/fakes/script.h"
 #include "platform/standin/standin_state.h"
+#include "tests/fakes/fakes_state.h"
 
 #include <cstring>
 
@@ -15,6 +17,16 @@ BOOL WINAPI StandinSetDefaultDllDirectories(DWORD flags) {
     record.defaultDirectories = flags;
     return TRUE;
 }
+
+// What the host layer's GetProcAddress adds for kernel32 once this file is linked.
+FARPROC DllSearchProcedure(const char* name) {
+    if (!defaultDirectoriesAvailable || strcmp(name, "SetDefaultDllDirectories") != 0) return nullptr;
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&StandinSetDefaultDllDirectories));
+}
+
+struct InstallDllSearch {
+    InstallDllSearch() { Standin::Script().moreProcedures = &DllSearchProcedure; }
+} installDllSearch;
 
 } // namespace
 
@@ -31,11 +43,6 @@ void SetDefaultDllDirectoriesAvailable(bool available) {
 
 const DllSearchRecord& DllSearch() {
     return record;
-}
-
-FARPROC DllSearchProcedure(const char* name) {
-    if (!defaultDirectoriesAvailable || strcmp(name, "SetDefaultDllDirectories") != 0) return nullptr;
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&StandinSetDefaultDllDirectories));
 }
 
 } // namespace Standin

@@ -3,16 +3,7 @@
 #pragma once
 
 #include "platform/win32.h"
-
-enum {
-    IDD_UPDATE = 100,
-    IDD_UPDATE_AGREEMENT = 101,
-    IDC_BACK = 4,
-    IDC_AGREEMENT_TEXT = 1000,
-    IDC_INFO = 1001,
-    IDC_AGREE = 1002,
-    IDC_DISAGREE = 1003,
-};
+#include "resources/resource.h"
 
 // Formats into a 1024-byte buffer (cut there) and makes it the text of IDC_INFO.
 void SetStatusText(HWND dialog, const char* format, ...) __attribute__((format(printf, 2, 3)));

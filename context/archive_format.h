@@ -26,7 +26,7 @@ struct ArchiveHeader {
 struct ArchiveEntry {
     char name[ArchiveNameCapacity]; // NUL-terminated, code page 932, zero-filled after the NUL
     uint32_t flags;
-    FILETIME fileTime; // last-write time of the packed file
+    FILETIME fileTime;   // last-write time of the packed file
     uint32_t size;       // content length after decoding
     uint32_t storedSize; // bytes in the data area before padding
 };

@@ -1,0 +1,13 @@
+// Internals shared by the fakes' files: each area's reset, called by Standin::ResetAll.
+#pragma once
+
+#include "platform/win32.h"
+
+namespace Standin {
+void ResetBoxes();
+void ResetRegistry();
+void ResetWindows();
+void ResetShell();
+void ResetDllSearch();
+void ResetFreeSpace();
+} // namespace Standin
