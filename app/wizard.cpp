@@ -1,5 +1,5 @@
 // The wizard dialog: the start page (with the agreement when there is one), the confirmation page, and the
-// step machine that runs the update on the second "次へ". Owns Updater.WizardStep, Updater.WizardBusy and
+// page machine that runs the update on the second "次へ". Owns Updater.WizardStep, Updater.WizardBusy and
 // Updater.OwnerWindow while the window exists.
 #include "app/wizard.h"
 
@@ -14,27 +14,35 @@ void HideAgreement(HWND dialog) {
     ShowControl(dialog, IDC_DISAGREE, SW_HIDE);
 }
 
+void EndCompleted(HWND dialog) { EndDialog(dialog, 0); }
+
+// The wizard's transitions: on a page, a button's action and the page it leads to. A button without a
+// transition on the shown page (as "戻る", disabled before the update ran) does nothing.
+struct Transition {
+    WizardPage from;
+    int button;
+    void (*action)(HWND dialog);
+    WizardPage to;
+};
+const Transition Transitions[] = {
+    {WizardStartPage, IDOK, ShowConfirmPage, WizardConfirmPage},
+    {WizardConfirmPage, IDOK, RunUpdate, WizardUpdateRan},
+    {WizardUpdateRan, IDOK, EndCompleted, WizardEnded},
+    {WizardUpdateRan, IDC_BACK, ShowConfirmPage, WizardConfirmPage},
+};
+
 // "次へ" and "戻る". The busy flag keeps the commands that nested message loops (boxes, the shell's copy)
-// deliver while the update runs from re-entering the step machine.
+// deliver while the update runs from re-entering the page machine.
 void Step(HWND dialog, int id) {
     if (Updater.WizardBusy) return;
     Updater.WizardBusy = 1;
     SetDlgItemTextA(dialog, IDC_INFO, "");
-    if (id == IDC_BACK) Updater.WizardStep -= 2;
-    switch (Updater.WizardStep) {
-    case 0:
-        ShowConfirmPage(dialog);
-        break;
-    case 1:
-        RunUpdate(dialog);
-        break;
-    case 2:
-        EndDialog(dialog, 0);
-        break;
-    default:
+    for (const Transition& transition : Transitions) {
+        if (transition.from != Updater.WizardStep || transition.button != id) continue;
+        transition.action(dialog);
+        Updater.WizardStep = transition.to;
         break;
     }
-    Updater.WizardStep += 1;
     Updater.WizardBusy = 0;
 }
 
@@ -65,7 +73,7 @@ void Command(HWND dialog, int id) {
 void ShowStartPage(HWND dialog) {
     Updater.OwnerWindow = dialog;
     Updater.WizardBusy = 0;
-    Updater.WizardStep = 0;
+    Updater.WizardStep = WizardStartPage;
     SetWindowTextA(dialog, Updater.Caption);
     // The title is shown as written: "%s" keeps a "%" in it from being read as a format.
     if (Updater.AgreementTitleData)

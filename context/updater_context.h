@@ -17,6 +17,14 @@ struct InstallRecord {
     DWORD InstAdd;      // read, never used
 };
 
+// The wizard's pages, in the order "次へ" walks them; app/wizard.cpp holds the transitions between them.
+enum WizardPage : int32_t {
+    WizardStartPage = 0,   // the start page, with the agreement when there is one
+    WizardConfirmPage = 1, // the confirmation: its "次へ" runs the update
+    WizardUpdateRan = 2,   // the update ran (or stopped); "次へ" ends the dialog, "戻る" confirms again
+    WizardEnded = 3,       // the dialog was ended from there
+};
+
 struct UpdaterContext {
     // The archive: resource bytes (not owned) and the loaded header-and-directory block (owned).
     const unsigned char* ArchiveImage;
@@ -45,7 +53,7 @@ struct UpdaterContext {
     // The wizard.
     char Caption[1024]; // "UPDATE" until the real caption is built
     HWND OwnerWindow;   // the wizard while its window exists, owner of every box
-    int32_t WizardStep; // 0 start page, 1 confirmation, 2 after the update ran, 3 ended from there
+    WizardPage WizardStep; // the page shown
     int32_t WizardBusy; // 1 while a "次へ" or "戻る" command is handled
 
     // The plan of the current run.
