@@ -1,7 +1,7 @@
 // The only door to the operating system. On Windows this is the ANSI Win32 API itself; on Linux it is a
-// stand-in with the same names: real files (drive letters mapped to host folders), a lstrcmpiA and profile
-// reader that behave as Windows does for what the logic relies on, and scripted windows, boxes, registry
-// and drives that tests control (see platform/standin/script.h).
+// host layer with the same names: real files (drive letters mapped to host folders), a lstrcmpiA and profile
+// reader that behave as Windows does for what the logic relies on, and a message box written to standard
+// error. The scripted windows, boxes, registry and drives that tests control are in tests/fakes.
 #pragma once
 
 #ifdef _WIN32
