@@ -1,6 +1,7 @@
-// Linux stand-in for the part of the ANSI Win32 API that the updater uses. Same names, same types and
+// Linux host layer for the part of the ANSI Win32 API that the updater uses. Same names, same types and
 // constant values, same results for what the logic relies on. Paths "X:\..." are mapped to the host folder
-// that a test gave drive X (script.h); other paths are host paths, with "\" read as "/".
+// that a test gave drive X (host_files.h); other paths are host paths, with "\" read as "/". The windows,
+// registry and shell calls declared here are defined only by the tests' fakes (tests/fakes).
 #pragma once
 
 #include <cstddef>
