@@ -1,7 +1,8 @@
 #!/bin/sh
 # The layer check on the tree as it is (it must pass), then on copies of the product folders with one
 # include planted at a time: upward, sideways between archive/ and setupcfg/, and to a folder the layers do
-# not know (each must fail and name the planted file), and downward (must still pass).
+# not know, and upward links in the folders' CMakeLists.txt (each must fail and name the planted file), and
+# downward ones (must still pass).
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 check=$here/include-layers.sh
@@ -23,7 +24,10 @@ plant() {
     for folder in resources platform context report archive setupcfg update app; do
         cp -R "$root/$folder" "$work/tree/$folder"
     done
-    printf '#include "%s"\n' "$2" >>"$work/tree/$1"
+    case $1 in
+    *CMakeLists.txt) printf 'target_link_libraries(planted PUBLIC %s)\n' "$2" >>"$work/tree/$1" ;;
+    *) printf '#include "%s"\n' "$2" >>"$work/tree/$1" ;;
+    esac
     output=$("$check" "$work/tree" 2>&1)
     status=$?
     case $3 in
@@ -43,7 +47,11 @@ plant archive/archive.cpp setupcfg/path_join.h fail
 plant setupcfg/setup_config.cpp archive/archive.h fail
 plant update/update_plan.cpp app/wizard.h fail
 plant archive/archive.h tools/updpack/updpack.h fail
+plant archive/CMakeLists.txt updater_update fail
+plant platform/CMakeLists.txt updater_context fail
+plant report/CMakeLists.txt updater_setupcfg fail
 plant app/wizard.cpp update/plan_execution.h pass
+plant update/CMakeLists.txt updater_report pass
 plant update/disk_copies.h report/wizard_pages.h pass
 plant report/wizard_pages.cpp resources/resource.h pass
 

@@ -1,6 +1,6 @@
 #!/bin/sh
 # include-layers.sh [ROOT]: fails when a product folder of ROOT includes a folder above its own layer, or
-# one beside it. The layers, bottom up:
+# one beside it, or its CMakeLists.txt links a library of such a folder. The layers, bottom up:
 #   platform < context < report < archive, setupcfg < update < app
 # resources/ holds only ids and may be included by any layer. tools/ and tests/ may include any of them and
 # are not read. Every offending line is printed as FILE:LINE: FOLDER includes TARGET.
@@ -41,9 +41,36 @@ for folder in platform context report archive setupcfg update app; do
 $listing
 LISTING
 done
+# The product libraries by folder; a folder's CMakeLists.txt may name only its own and those below.
+library_folder() {
+    case $1 in
+    updater_platform) echo platform ;;
+    updater_context) echo context ;;
+    updater_report) echo report ;;
+    updater_archive) echo archive ;;
+    updater_setupcfg) echo setupcfg ;;
+    updater_update) echo update ;;
+    updater_lookup | updater_dll_search | updater_shell) echo app ;;
+    *) echo ;;
+    esac
+}
+for folder in platform context report archive setupcfg update app; do
+    [ -f "$root/$folder/CMakeLists.txt" ] || continue
+    own=$(rank "$folder")
+    for library in $(grep -v '^[[:space:]]*#' "$root/$folder/CMakeLists.txt" | grep -oE 'updater_[a-z_]+' | sort -u); do
+        target=$(library_folder "$library")
+        [ -n "$target" ] || continue
+        checked=$((checked + 1))
+        [ "$target" = "$folder" ] && continue
+        if [ "$(rank "$target")" -ge "$own" ]; then
+            echo "$folder/CMakeLists.txt: $folder links $library of $target, which is not below it"
+            status=1
+        fi
+    done
+done
 if [ "$checked" -eq 0 ]; then
     echo "include-layers: no #include line found under $root"
     exit 2
 fi
-[ $status -eq 0 ] && echo "include-layers: $checked includes, every one downward or within its folder"
+[ $status -eq 0 ] && echo "include-layers: $checked includes and links, every one downward or within its folder"
 exit $status
