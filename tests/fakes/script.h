@@ -1,5 +1,5 @@
-// What tests control and read of the Linux stand-in: the host layer's drives and temporary folder
-// (platform/standin/host_files.h), and the scripted fakes of tests/fakes: drive types and free space, the
+// What tests control and read of the Linux stand-in: the host layer's drives (with their types) and
+// temporary folder (platform/standin/host_files.h), and the scripted fakes of tests/fakes: free space, the
 // DLL search, the message box recorder and its answers. Windows, registry and the shell's copy have their
 // own script headers.
 #pragma once
@@ -12,7 +12,6 @@ namespace Standin {
 // Clears every scripted state of the stand-in (drives, boxes, answers, registry, windows, shell, DLL search).
 void ResetAll();
 
-// The drive type GetDriveTypeA reports comes from SetDrive.
 // Free bytes reported for a drive; without it the host file system's figures are used.
 void SetFreeSpace(char letter, uint64_t freeBytes);
 // Whether GetProcAddress finds "GetDiskFreeSpaceExA" (the fallback query is used otherwise).
