@@ -28,10 +28,9 @@ uint32_t PaddedSize(uint32_t storedSize) {
     return static_cast<uint32_t>((uint64_t(storedSize) + 15) & ~uint64_t(15));
 }
 
-// The most a stream of this many bytes can decode to: the longest match, 282 bytes, costs two data bytes.
 // Lets a damaged size be refused before it is allocated.
 uint64_t MostDecodedFrom(uint32_t streamLength) {
-    return uint64_t(streamLength) * 141;
+    return uint64_t(streamLength) * MostDecodedPerStreamByte;
 }
 
 // The directory's byte count, when the header's record count can be true: the block (header and records)

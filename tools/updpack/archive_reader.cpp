@@ -12,10 +12,6 @@
 #include <cstring>
 
 namespace {
-// No token of the stream yields more than 282 bytes for its 25 bits (a long match of the greatest length at
-// the nearest distance code), so n stream bytes cannot decode to more than n × 8 × 282 / 25 < n × 91 bytes.
-// A size claimed beyond that is damage, found before any memory is set aside for it.
-const uint64_t MostBytesPerStreamByte = 91;
 
 uint64_t Padded(uint64_t size) {
     return (size + 15) & ~uint64_t(15);
@@ -57,7 +53,7 @@ int OpenArchiveImage(unsigned char* image, uint32_t imageSize, const char* path,
             damage = "its directory lies outside the image";
         } else if (directorySize >
                    directoryRoom *
-                       ((header.flags & ArchiveDirectoryCompressed) ? MostBytesPerStreamByte : 1)) {
+                       ((header.flags & ArchiveDirectoryCompressed) ? uint64_t(MostDecodedPerStreamByte) : 1)) {
             damage = "its entry count does not fit the directory's bytes";
         }
     }
@@ -116,7 +112,7 @@ int DecodeEntry(const OpenedArchive& archive, const char* path, uint32_t index, 
         if (consumed) *consumed = entry.size;
         return 1;
     }
-    if (entry.size > entry.storedSize * MostBytesPerStreamByte) {
+    if (entry.size > entry.storedSize * uint64_t(MostDecodedPerStreamByte)) {
         Report("%s: entry %s: %u stream bytes cannot hold %u bytes", path, PrintableName(entry.name).c_str(),
                entry.storedSize, entry.size);
         return 0;
