@@ -6,7 +6,7 @@
 #include "update/disk_copies.h"
 
 #include "app/wizard_pages.h"
-#include "archive/archive.h"
+#include "archive/whole_file.h"
 #include "context/updater_context.h"
 #include "platform/text_format.h"
 #include "setupcfg/path_join.h"

@@ -4,7 +4,7 @@
 // files, so the record's fixed changes cannot hold them one by one.
 #include "update/merged_folder.h"
 
-#include "archive/archive.h"
+#include "archive/whole_file.h"
 #include "platform/text_format.h"
 #include "update/staged_update.h"
 

@@ -5,7 +5,7 @@
 // by hand). Owns nothing beyond the record it is given.
 #include "update/staged_update.h"
 
-#include "archive/archive.h"
+#include "archive/whole_file.h"
 #include "platform/text_format.h"
 #include "update/merged_folder.h"
 
