@@ -18,10 +18,6 @@ const char NoMemoryMessage[] = "Can't Allocate Memory !!";
 const char NoSpaceMessage[] = "ディスク容量が足りません。%s ドライブに %i バイトの空き容量が必要です";
 const char ArchiveMagic[4] = {'K', 'T', '2', '\0'};
 
-uint32_t PaddedSize(uint32_t storedSize) {
-    return static_cast<uint32_t>((uint64_t(storedSize) + 15) & ~uint64_t(15));
-}
-
 // Lets a damaged size be refused before it is allocated.
 uint64_t MostDecodedFrom(uint32_t streamLength) {
     return uint64_t(streamLength) * MostDecodedPerStreamByte;
@@ -133,7 +129,7 @@ const ArchiveEntry* LookUpEntry(const char* name, uint64_t* dataOffset) {
                 *dataOffset = offset;
                 return entry;
             }
-            offset += PaddedSize(entry->storedSize);
+            offset = NextEntryDataOffset(offset, *entry);
         }
     }
     ShowError(NotFoundMessage);
@@ -148,17 +144,12 @@ unsigned char* EntryContent(const ArchiveEntry* entry, uint64_t dataOffset, int*
     const unsigned char* image = Updater.ArchiveImage;
     ArchiveHeader header;
     memcpy(&header, Updater.ArchiveDirectory, sizeof header);
-    uint64_t dataEnd =
-        header.directoryOffset < Updater.ArchiveImageSize ? header.directoryOffset : Updater.ArchiveImageSize;
-    int compressed = (entry->flags & ArchiveEntryCompressed) != 0;
-    uint64_t extent = compressed ? entry->storedSize : entry->size;
-    if (!image || dataOffset + extent > dataEnd ||
-        (compressed && entry->size > MostDecodedFrom(entry->storedSize))) {
+    if (!image || CheckEntryData(header, Updater.ArchiveImageSize, *entry, dataOffset) != EntryDataSound) {
         ShowError(NotFoundMessage);
         return nullptr;
     }
     const unsigned char* data = image + dataOffset;
-    if (!compressed) return const_cast<unsigned char*>(data);
+    if (!(entry->flags & ArchiveEntryCompressed)) return const_cast<unsigned char*>(data);
     unsigned char* buffer =
         static_cast<unsigned char*>(GlobalAlloc(GMEM_FIXED, entry->size ? entry->size : 1));
     if (!buffer) {
@@ -237,6 +228,21 @@ unsigned char* LoadArchive(const ArchiveSource& source) {
     unsigned char* block = LoadFromOpenFile(file);
     CloseHandle(file);
     return block;
+}
+
+uint64_t NextEntryDataOffset(uint64_t dataOffset, const ArchiveEntry& entry) {
+    return dataOffset + ((uint64_t(entry.storedSize) + 15) & ~uint64_t(15));
+}
+
+EntryDataFault CheckEntryData(const ArchiveHeader& header, uint32_t imageSize, const ArchiveEntry& entry,
+                              uint64_t dataOffset) {
+    uint64_t dataEnd = header.directoryOffset < imageSize ? header.directoryOffset : imageSize;
+    int compressed = (entry.flags & ArchiveEntryCompressed) != 0;
+    // A compressed entry's stream is bounded by its stored size; one stored as is is read for its size.
+    uint64_t extent = compressed ? entry.storedSize : entry.size;
+    if (dataOffset + extent > dataEnd) return EntryDataOutside;
+    if (compressed && entry.size > MostDecodedFrom(entry.storedSize)) return EntryDataOverclaimed;
+    return EntryDataSound;
 }
 
 unsigned char* FindEntryData(const char* name, uint32_t* sizeOut) {

@@ -19,6 +19,18 @@ struct ArchiveSource {
 // Returns a GlobalAlloc block of the header and the plain directory, or null (no message).
 unsigned char* LoadArchive(const ArchiveSource& source);
 
+// Where the next entry's data begin after those of entry at dataOffset (the first at ArchiveHeaderSize):
+// each entry's stored bytes are padded to 16. Walked in 64 bits, so that a damaged directory cannot wrap
+// it back into the image.
+uint64_t NextEntryDataOffset(uint64_t dataOffset, const ArchiveEntry& entry);
+
+// The checks every reader makes before it takes an entry's data from an image of imageSize bytes: they lie
+// inside the data area (before the directory and inside the image), and a compressed entry claims no more
+// than its stream can decode to.
+enum EntryDataFault { EntryDataSound, EntryDataOutside, EntryDataOverclaimed };
+EntryDataFault CheckEntryData(const ArchiveHeader& header, uint32_t imageSize, const ArchiveEntry& entry,
+                              uint64_t dataOffset);
+
 // The entry's content: a pointer into the image for an entry stored as is (not to be released), or a new
 // GlobalAlloc buffer for a compressed one (the caller releases it; ArchiveDataIsOwned tells which).
 // Null after a message. sizeOut may be null.
