@@ -1,11 +1,10 @@
 // The archive carried in the resource: loads its header and directory, finds entries by name, hands out
-// their content and writes an entry to disk under the overwrite policy; also the whole-file read and write
-// and the free-space query used by the update engine. Owns the kept address of the extended free-space
-// query. The image (Updater.ArchiveImage) is never trusted: every offset and count taken from it is
-// checked against the image before it is used.
+// their content and writes an entry to disk under the overwrite policy. The image (Updater.ArchiveImage)
+// is never trusted: every offset and count taken from it is checked against the image before it is used.
 #include "archive/archive.h"
-#include "archive/archive_internal.h"
+#include "archive/disk_space.h"
 #include "archive/stream_decoder.h"
+#include "archive/whole_file.h"
 #include "context/updater_context.h"
 #include "report/messages.h"
 #include "platform/text_format.h"
@@ -19,19 +18,9 @@ const char NoMemoryMessage[] = "Can't Allocate Memory !!";
 const char NoSpaceMessage[] = "ディスク容量が足りません。%s ドライブに %i バイトの空き容量が必要です";
 const char ArchiveMagic[4] = {'K', 'T', '2', '\0'};
 
-typedef BOOL(WINAPI* DiskFreeSpaceExFunction)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-
-// Resolved by the first QueryDiskSpace that finds it; null until then (and the lookup is retried).
-DiskFreeSpaceExFunction ExtendedFreeSpaceQuery = nullptr;
-
-uint32_t PaddedSize(uint32_t storedSize) {
-    return static_cast<uint32_t>((uint64_t(storedSize) + 15) & ~uint64_t(15));
-}
-
-// The most a stream of this many bytes can decode to: the longest match, 282 bytes, costs two data bytes.
 // Lets a damaged size be refused before it is allocated.
 uint64_t MostDecodedFrom(uint32_t streamLength) {
-    return uint64_t(streamLength) * 141;
+    return uint64_t(streamLength) * MostDecodedPerStreamByte;
 }
 
 // The directory's byte count, when the header's record count can be true: the block (header and records)
@@ -140,7 +129,7 @@ const ArchiveEntry* LookUpEntry(const char* name, uint64_t* dataOffset) {
                 *dataOffset = offset;
                 return entry;
             }
-            offset += PaddedSize(entry->storedSize);
+            offset = NextEntryDataOffset(offset, *entry);
         }
     }
     ShowError(NotFoundMessage);
@@ -155,17 +144,12 @@ unsigned char* EntryContent(const ArchiveEntry* entry, uint64_t dataOffset, int*
     const unsigned char* image = Updater.ArchiveImage;
     ArchiveHeader header;
     memcpy(&header, Updater.ArchiveDirectory, sizeof header);
-    uint64_t dataEnd =
-        header.directoryOffset < Updater.ArchiveImageSize ? header.directoryOffset : Updater.ArchiveImageSize;
-    int compressed = (entry->flags & ArchiveEntryCompressed) != 0;
-    uint64_t extent = compressed ? entry->storedSize : entry->size;
-    if (!image || dataOffset + extent > dataEnd ||
-        (compressed && entry->size > MostDecodedFrom(entry->storedSize))) {
+    if (!image || CheckEntryData(header, Updater.ArchiveImageSize, *entry, dataOffset) != EntryDataSound) {
         ShowError(NotFoundMessage);
         return nullptr;
     }
     const unsigned char* data = image + dataOffset;
-    if (!compressed) return const_cast<unsigned char*>(data);
+    if (!(entry->flags & ArchiveEntryCompressed)) return const_cast<unsigned char*>(data);
     unsigned char* buffer =
         static_cast<unsigned char*>(GlobalAlloc(GMEM_FIXED, entry->size ? entry->size : 1));
     if (!buffer) {
@@ -193,101 +177,6 @@ int ExistingFileIsLater(const char* path, const FILETIME& time) {
     uint64_t existing = uint64_t(written.dwHighDateTime) << 32 | written.dwLowDateTime;
     uint64_t packed = uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime;
     return existing > packed;
-}
-
-// Bytes of path up to and including its last separator (0 when there is none), stepping over double-byte
-// characters whose trail byte may equal "\".
-size_t FolderLength(const char* path) {
-    size_t length = 0;
-    for (const char* p = path; *p; p = CharNextA(p)) {
-        if (*p == '\\' || *p == '/') length = static_cast<size_t>(p - path) + 1;
-    }
-    return length;
-}
-
-// A free name beside path, in path's own folder and within MAX_PATH: the target's name followed by
-// marker (".~up" for the temporary file that replaces it, ".~bk" for the copy of the old file that a commit
-// keeps until the update is complete) and a hex digit, or where that is too long shortMarker ("~" or "~b")
-// and a hex digit alone. A name that exists (left by a run that was killed, or anybody's file) is never
-// taken. 0 when no name fits or every one is taken.
-int FreeName(const char* path, const char* marker, const char* shortMarker, char* temporary) {
-    static const char Digits[] = "0123456789ABCDEF";
-    size_t length = strlen(path);
-    size_t folder = FolderLength(path);
-    for (int form = 0; form < 2; ++form) {
-        size_t stem = form == 0 ? length : folder;
-        const char* mark = form == 0 ? marker : shortMarker;
-        size_t markLength = strlen(mark);
-        if (stem + markLength + 1 > MAX_PATH - 1) continue;
-        memcpy(temporary, path, stem);
-        memcpy(temporary + stem, mark, markLength);
-        for (int digit = 0; digit < 16; ++digit) {
-            temporary[stem + markLength] = Digits[digit];
-            temporary[stem + markLength + 1] = '\0';
-            if (GetFileAttributesA(temporary) == INVALID_FILE_ATTRIBUTES) return 1;
-        }
-    }
-    temporary[0] = '\0';
-    return 0;
-}
-
-int FreeTemporaryName(const char* path, char* temporary) {
-    return FreeName(path, ".~up", "~", temporary);
-}
-
-// One write of the whole content, flushed to the disk before the handle is closed. 1 or 0.
-int WriteFlushedAndClose(HANDLE file, const void* data, uint32_t size) {
-    DWORD written = 0;
-    BOOL wrote = WriteFile(file, data, size, &written, nullptr) && written == size;
-    BOOL flushed = wrote && FlushFileBuffers(file);
-    BOOL closed = CloseHandle(file);
-    return wrote && flushed && closed;
-}
-
-int StampTimes(const char* path, const FILETIME* time) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    BOOL stamped = SetFileTime(file, time, time, time);
-    BOOL closed = CloseHandle(file);
-    return stamped && closed;
-}
-
-// The whole-file write. The content goes into a new file beside the target, which replaces the target
-// only once it is complete and on the disk: a failed write (disk full, I/O error) or a killed process
-// leaves the old file whole, and after a power loss the new name never shows empty or partial content.
-// A read-only target is refused, as creating over it would be, unless clearReadOnly: then it is made
-// writable only just before it is replaced (Windows refuses to replace it otherwise), so that a write
-// that fails or is killed before leaves it as it was. The times are set after the replacement so that
-// the file system cannot carry the replaced file's creation time over.
-int ReplaceWholeFile(const char* path, const void* data, uint32_t size, const FILETIME* fileTime,
-                     int clearReadOnly) {
-    DWORD attributes = GetFileAttributesA(path);
-    int readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-    if (readOnly && !clearReadOnly) return 0;
-    // Longer paths do not fit the updater's buffers, nor the ANSI calls.
-    if (strlen(path) > MAX_PATH - 1) return 0;
-    char temporary[MAX_PATH];
-    if (!FreeTemporaryName(path, temporary)) {
-        // A folder of 258 bytes leaves no room for any temporary name (or every one is taken): the
-        // target is written in place, as a plain write does, rather than not at all.
-        if (readOnly) SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-        HANDLE file =
-            CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE || !WriteFlushedAndClose(file, data, size)) return 0;
-        return fileTime ? StampTimes(path, fileTime) : 1;
-    }
-    HANDLE file =
-        CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    int replaced = WriteFlushedAndClose(file, data, size);
-    if (replaced && readOnly) SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    replaced = replaced && MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!replaced) {
-        if (readOnly) SetFileAttributesA(path, attributes);
-        DeleteFileA(temporary);
-        return 0;
-    }
-    return fileTime ? StampTimes(path, fileTime) : 1;
 }
 
 // What ExtractEntry and PrepareEntry share: the lookup, the free-space check for the entry alone, the
@@ -330,10 +219,6 @@ int OpenEntryForWrite(const char* targetPath, const char* name, int checkTime, c
 
 } // namespace
 
-void ForgetExtendedFreeSpaceQuery() {
-    ExtendedFreeSpaceQuery = nullptr;
-}
-
 unsigned char* LoadArchive(const ArchiveSource& source) {
     if (source.image) return LoadFromMemory(source.image, source.imageSize);
     if (!source.path) return nullptr;
@@ -343,6 +228,21 @@ unsigned char* LoadArchive(const ArchiveSource& source) {
     unsigned char* block = LoadFromOpenFile(file);
     CloseHandle(file);
     return block;
+}
+
+uint64_t NextEntryDataOffset(uint64_t dataOffset, const ArchiveEntry& entry) {
+    return dataOffset + ((uint64_t(entry.storedSize) + 15) & ~uint64_t(15));
+}
+
+EntryDataFault CheckEntryData(const ArchiveHeader& header, uint32_t imageSize, const ArchiveEntry& entry,
+                              uint64_t dataOffset) {
+    uint64_t dataEnd = header.directoryOffset < imageSize ? header.directoryOffset : imageSize;
+    int compressed = (entry.flags & ArchiveEntryCompressed) != 0;
+    // A compressed entry's stream is bounded by its stored size; one stored as is is read for its size.
+    uint64_t extent = compressed ? entry.storedSize : entry.size;
+    if (dataOffset + extent > dataEnd) return EntryDataOutside;
+    if (compressed && entry.size > MostDecodedFrom(entry.storedSize)) return EntryDataOverclaimed;
+    return EntryDataSound;
 }
 
 unsigned char* FindEntryData(const char* name, uint32_t* sizeOut) {
@@ -395,85 +295,4 @@ int PrepareEntry(const char* targetPath, const char* name, int checkTime, char* 
     int result = keep ? 1 : PrepareWholeFile(targetPath, content, entry->size, fileTime, prepared);
     if (owned) GlobalFree(content);
     return result;
-}
-
-int PrepareWholeFile(const char* path, const void* data, uint32_t size, const FILETIME* fileTime,
-                     char* prepared) {
-    prepared[0] = '\0';
-    if (strlen(path) > MAX_PATH - 1 || !FreeTemporaryName(path, prepared)) return 0;
-    HANDLE file =
-        CreateFileA(prepared, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        prepared[0] = '\0';
-        return 0;
-    }
-    if (!WriteFlushedAndClose(file, data, size) || (fileTime && !StampTimes(prepared, fileTime))) {
-        DeleteFileA(prepared);
-        prepared[0] = '\0';
-        return 0;
-    }
-    return 1;
-}
-
-int FreeBackupName(const char* path, char* backup) {
-    return strlen(path) <= MAX_PATH - 1 && FreeName(path, ".~bk", "~b", backup);
-}
-
-int FreePreparedName(const char* path, char* prepared) {
-    return strlen(path) <= MAX_PATH - 1 && FreeTemporaryName(path, prepared);
-}
-
-int StampFileTimes(const char* path, const FILETIME* fileTime) {
-    return StampTimes(path, fileTime);
-}
-
-int QueryDiskSpace(const char* root, ULARGE_INTEGER* freeToCaller, ULARGE_INTEGER* totalBytes,
-                   ULARGE_INTEGER* totalFree) {
-    if (!ExtendedFreeSpaceQuery) {
-        HMODULE kernel = LoadLibraryA("kernel32.dll");
-        if (kernel) {
-            FARPROC address = GetProcAddress(kernel, "GetDiskFreeSpaceExA");
-            ExtendedFreeSpaceQuery =
-                reinterpret_cast<DiskFreeSpaceExFunction>(reinterpret_cast<void*>(address));
-            // kernel32 stays loaded in every process; only this call's reference is given back.
-            FreeLibrary(kernel);
-        }
-    }
-    if (ExtendedFreeSpaceQuery) {
-        BOOL result = ExtendedFreeSpaceQuery(root, freeToCaller, totalBytes, totalFree);
-        if (result) return result;
-    }
-    DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters;
-    BOOL result = GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters);
-    if (!result) return 0;
-    uint32_t bytesPerCluster = sectorsPerCluster * bytesPerSector;
-    freeToCaller->QuadPart = uint64_t(freeClusters) * bytesPerCluster;
-    totalBytes->QuadPart = uint64_t(totalClusters) * bytesPerCluster;
-    if (totalFree) totalFree->QuadPart = freeToCaller->QuadPart;
-    return result;
-}
-
-unsigned char* ReadWholeFile(const char* path, uint32_t* sizeOut) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
-    // A file of 4 GiB or more would come back cut to its low 32 bits: refused, as is a short read (the
-    // file changed while it was read), so that nothing truncated is ever written back.
-    DWORD sizeHigh = 0;
-    DWORD size = GetFileSize(file, &sizeHigh);
-    unsigned char* buffer = nullptr;
-    if (size != INVALID_FILE_SIZE && sizeHigh == 0) {
-        buffer = static_cast<unsigned char*>(GlobalAlloc(GMEM_FIXED, size ? size : 1));
-        if (buffer && !ReadExactly(file, buffer, size)) {
-            GlobalFree(buffer);
-            buffer = nullptr;
-        }
-    }
-    CloseHandle(file);
-    if (buffer && sizeOut) *sizeOut = size;
-    return buffer;
-}
-
-int WriteWholeFile(const char* path, const void* data, uint32_t size, const FILETIME* fileTime) {
-    return ReplaceWholeFile(path, data, size, fileTime, 0);
 }

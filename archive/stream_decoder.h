@@ -5,6 +5,12 @@
 
 #include <cstdint>
 
+// The most one stream byte can decode to. No token yields more than 282 bytes for its 25 bits (a long match
+// of the greatest length at the nearest distance code), so n stream bytes cannot decode to more than
+// n × 8 × 282 / 25 < n × 91 bytes (a stream of zeros reaches 90.2). A size claimed beyond that is damage,
+// found before any memory is set aside for it.
+const uint32_t MostDecodedPerStreamByte = 91;
+
 // Decodes the stream of sourceLength bytes into destination. Returns 1 when the stream reaches its end
 // marker having written exactly destinationSize bytes; 0 for a damaged stream (truncated, a match
 // reaching before the start of the output, more output than destinationSize, or less). Never reads or

@@ -81,3 +81,24 @@ uint64_t ConvertUnsignedDecimal64(const char* text) {
     // The standard unsigned conversion negates a value that carries a minus sign.
     return negative ? 0 - value : value;
 }
+
+int BeginProfileReading(const char* updateIniPath, const char* setupIniPath, SavedProfileFields* saved) {
+    if ((updateIniPath && strlen(updateIniPath) >= sizeof Updater.UpdateIniPath) ||
+        (setupIniPath && strlen(setupIniPath) >= sizeof Updater.SetupIniPath))
+        return 0;
+    memcpy(saved->updateIniPath, Updater.UpdateIniPath, sizeof saved->updateIniPath);
+    memcpy(saved->setupIniPath, Updater.SetupIniPath, sizeof saved->setupIniPath);
+    saved->quietMissingKeys = Updater.QuietMissingKeys;
+    saved->currentDisk = Updater.CurrentDisk;
+    if (updateIniPath) CopyText(Updater.UpdateIniPath, sizeof Updater.UpdateIniPath, updateIniPath);
+    if (setupIniPath) CopyText(Updater.SetupIniPath, sizeof Updater.SetupIniPath, setupIniPath);
+    Updater.QuietMissingKeys = 1;
+    return 1;
+}
+
+void EndProfileReading(const SavedProfileFields* saved) {
+    memcpy(Updater.UpdateIniPath, saved->updateIniPath, sizeof Updater.UpdateIniPath);
+    memcpy(Updater.SetupIniPath, saved->setupIniPath, sizeof Updater.SetupIniPath);
+    Updater.QuietMissingKeys = saved->quietMissingKeys;
+    Updater.CurrentDisk = saved->currentDisk;
+}

@@ -13,3 +13,17 @@ int32_t ConvertDecimal(const char* text);
 // The standard unsigned 64-bit decimal conversion (a minus sign negates modulo 2^64; overflow gives the
 // largest value).
 uint64_t ConvertUnsignedDecimal64(const char* text);
+
+// The profile fields of the updater's record while other files than this run's are read with the same
+// readers, quietly (the publisher's tool checks a folder's "UPDATE.INI" so): saved by
+// BeginProfileReading, given back as they were by EndProfileReading.
+struct SavedProfileFields {
+    char updateIniPath[260];
+    char setupIniPath[260];
+    int32_t quietMissingKeys;
+    int32_t currentDisk;
+};
+// Points the readers at updateIniPath and setupIniPath (either may be null: left as it is) with
+// QuietMissingKeys set. 0 when a path does not fit, with nothing changed.
+int BeginProfileReading(const char* updateIniPath, const char* setupIniPath, SavedProfileFields* saved);
+void EndProfileReading(const SavedProfileFields* saved);

@@ -5,6 +5,7 @@
 #include "update/archive_writes.h"
 
 #include "archive/archive.h"
+#include "archive/whole_file.h"
 #include "context/updater_context.h"
 #include "report/messages.h"
 #include "platform/text_format.h"

@@ -1,12 +1,12 @@
 // Copying the plan's files and folders from the product's discs with the shell's copy: the search of drives
 // A: to Z: for the disc that holds each item (with the insert-disk prompt), the source and destination
-// lists, and the copy's outcome. A file is copied to a name beside its destination, which the commit moves
-// in; a folder is merged into the installation folder by the shell as it is copied. Owns the run's source
-// root: the drive of the latest successful search.
+// lists, and the copy's outcome. A file is copied to a name beside its destination, and a folder into a
+// staging folder in the installation folder; the commit moves them in. Owns the run's source root: the
+// drive of the latest successful search.
 #include "update/disk_copies.h"
 
 #include "report/wizard_pages.h"
-#include "archive/archive.h"
+#include "archive/whole_file.h"
 #include "context/updater_context.h"
 #include "platform/text_format.h"
 #include "setupcfg/path_join.h"
@@ -71,6 +71,42 @@ int BuildListItem(char* list, const char* folder, const char* name) {
     return strlen(list) <= PlatformPathLimit;
 }
 
+// The folder copy goes into a staging folder named after the folder's place in the installation folder
+// ("movie.~up0" for "movie"), recorded before the copy so that whatever the shell leaves in it is deleted
+// with the rest; the commit merges what it holds into the installation folder. The list (two NULs) is the
+// staging folder. A path without a last name ("", "\") names no folder to copy and is refused.
+int StageFolderCopy(StagedUpdate* staged, const CopyItem& item, char* list) {
+    const char* name = item.path;
+    const char* last = item.path;
+    for (const char* p = item.path; *p; p = CharNextA(p)) {
+        if (*p == '\\' && p[1] != '\0') name = p + 1;
+        last = p;
+    }
+    size_t nameLength = strlen(name);
+    if (nameLength > 0 && *last == '\\') --nameLength; // "movie\" names "movie"
+    if (nameLength == 0 || nameLength >= MAX_PATH) return 0;
+    char folderName[MAX_PATH];
+    memcpy(folderName, name, nameLength);
+    folderName[nameLength] = '\0';
+
+    StagedChange change;
+    memset(&change, 0, sizeof change);
+    change.action = StagedMergeFolder;
+    change.message = StagedCopyMessage;
+    char place[ListCapacity];
+    if (!CopyText(change.target, sizeof change.target, Updater.Install.InstPath) ||
+        !CopyText(change.planPath, sizeof change.planPath, item.path) ||
+        !BuildListItem(place, Updater.Install.InstPath, folderName) ||
+        !FreePreparedName(place, change.prepared) || !CreateDirectoryA(change.prepared, nullptr))
+        return 0;
+    if (!AddStagedChange(staged, change)) {
+        RemoveDirectoryA(change.prepared);
+        return 0;
+    }
+    memset(list, 0, ListCapacity);
+    return CopyText(list, ListCapacity - 1, change.prepared);
+}
+
 // One search pass over the drive letters.
 int SearchDrives(int disk, char* root, size_t rootCapacity) {
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
@@ -94,10 +130,6 @@ void ShowCopyFailure(HWND window, const char* path) {
 }
 
 int FindCopySource(HWND window, int disk, char* root, size_t rootCapacity) {
-    if (disk < 0 || disk >= DiskCheckFileCount) { // CopyFromDisks refuses these with its message first
-        EndDialog(window, -1);
-        return 0;
-    }
     for (;;) {
         if (SearchDrives(disk, root, rootCapacity)) return 1;
         char prompt[1024];
@@ -133,9 +165,7 @@ int CopyFromDisks(HWND window, StagedUpdate* staged) {
         // then fails without its own error display and the failure box names the item.
         int folderCopy = (GetFileAttributesA(source) & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (folderCopy) {
-            // The installation path: at most 259 bytes, so it and its two NULs always fit.
-            memset(destination, 0, sizeof destination);
-            CopyText(destination, sizeof destination - 1, Updater.Install.InstPath);
+            if (!StageFolderCopy(staged, item, destination)) return FailCopy(window, item, staged);
         } else if (!BuildListItem(destination, Updater.Install.InstPath, item.path)) {
             return FailCopy(window, item, staged);
         } else {
@@ -156,7 +186,9 @@ int CopyFromDisks(HWND window, StagedUpdate* staged) {
         int result = SHFileOperationA(&operation);
         if (operation.fAnyOperationsAborted) return Abandon(window, staged);
         if (result != 0) return FailCopy(window, item, staged);
-        SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
+        // A file loses the read-only attribute the disc gave it; a folder's files keep theirs, and the
+        // commit makes the installation folder normal as the shell's copy into it would have.
+        if (!folderCopy) SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
     }
     return 1;
 }

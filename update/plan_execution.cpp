@@ -6,7 +6,7 @@
 #include "update/plan_execution.h"
 
 #include "report/wizard_pages.h"
-#include "archive/archive.h"
+#include "archive/disk_space.h"
 #include "context/updater_context.h"
 #include "report/messages.h"
 #include "platform/text_format.h"

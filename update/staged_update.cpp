@@ -5,8 +5,9 @@
 // by hand). Owns nothing beyond the record it is given.
 #include "update/staged_update.h"
 
-#include "archive/archive.h"
+#include "archive/whole_file.h"
 #include "platform/text_format.h"
+#include "update/merged_folder.h"
 
 #include <cstring>
 
@@ -15,7 +16,12 @@ namespace {
 const DWORD MoveDurably = MOVEFILE_WRITE_THROUGH;
 
 void DeletePrepared(StagedChange& change) {
-    if (change.prepared[0] != '\0') DeleteFileA(change.prepared);
+    if (change.prepared[0] != '\0') {
+        if (change.action == StagedMergeFolder)
+            DeleteFolderTree(change.prepared);
+        else
+            DeleteFileA(change.prepared);
+    }
     change.prepared[0] = '\0';
 }
 
@@ -27,7 +33,11 @@ void RemoveCreatedFolders(StagedUpdate* update) {
 }
 
 // Puts the old file of one committed (or half-committed) change back.
-void UndoChange(StagedChange& change) {
+void UndoChange(StagedUpdate* update, StagedChange& change) {
+    if (change.action == StagedMergeFolder) {
+        UndoMergedFolder(update, change);
+        return;
+    }
     if (change.action == StagedClearReadOnly) {
         if (change.done) SetFileAttributesA(change.target, change.oldAttributes);
         change.done = 0;
@@ -44,7 +54,8 @@ void UndoChange(StagedChange& change) {
 }
 
 // One change: aside, then in.
-int CommitChange(StagedChange& change) {
+int CommitChange(StagedUpdate* update, StagedChange& change) {
+    if (change.action == StagedMergeFolder) return MergeFolder(update, change);
     change.oldAttributes = GetFileAttributesA(change.target);
     int exists = change.oldAttributes != INVALID_FILE_ATTRIBUTES;
     if (exists && (change.oldAttributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
@@ -75,6 +86,9 @@ int CommitChange(StagedChange& change) {
 void BeginStagedUpdate(StagedUpdate* update) {
     update->changeCount = 0;
     update->folderCount = 0;
+    update->mergeJournal = nullptr;
+    update->journalSize = 0;
+    update->journalCapacity = 0;
 }
 
 int AddStagedChange(StagedUpdate* update, const StagedChange& change) {
@@ -82,6 +96,7 @@ int AddStagedChange(StagedUpdate* update, const StagedChange& change) {
     StagedChange& added = update->changes[update->changeCount++];
     added = change;
     added.done = 0;
+    added.latestStep = 0;
     added.backup[0] = '\0';
     return 1;
 }
@@ -99,25 +114,32 @@ void DiscardStagedUpdate(StagedUpdate* update) {
     for (int32_t i = 0; i < update->changeCount; ++i)
         DeletePrepared(update->changes[i]);
     update->changeCount = 0;
+    ReleaseMergeJournal(update);
     RemoveCreatedFolders(update);
 }
 
 int CommitStagedUpdate(StagedUpdate* update, const StagedChange** failed) {
     *failed = nullptr;
     for (int32_t i = 0; i < update->changeCount; ++i) {
-        if (CommitChange(update->changes[i])) continue;
+        if (CommitChange(update, update->changes[i])) continue;
         *failed = &update->changes[i];
         for (int32_t j = i; j >= 0; --j)
-            UndoChange(update->changes[j]);
+            UndoChange(update, update->changes[j]);
         DiscardStagedUpdate(update);
         return 0;
     }
     for (int32_t i = 0; i < update->changeCount; ++i) {
         StagedChange& change = update->changes[i];
+        if (change.action == StagedMergeFolder) {
+            DeleteMergeBackups(update, change);
+            DeletePrepared(change);
+            continue;
+        }
         if (change.backup[0] == '\0') continue;
         SetFileAttributesA(change.backup, FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(change.backup);
         change.backup[0] = '\0';
     }
+    ReleaseMergeJournal(update);
     return 1;
 }

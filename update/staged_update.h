@@ -9,6 +9,7 @@
 enum StagedAction : int32_t {
     StagedReplace = 0,       // the prepared file takes the target's place
     StagedClearReadOnly = 1, // a kept read-only file only becomes writable
+    StagedMergeFolder = 2,   // the one folder inside prepared is merged into target, file by file
 };
 
 enum StagedMessage : int32_t {
@@ -17,14 +18,16 @@ enum StagedMessage : int32_t {
 };
 
 struct StagedChange {
-    int32_t action;      // a StagedAction
-    int32_t message;     // a StagedMessage: what a failed commit of this change shows
-    int32_t hasTime;     // 1: the target is stamped with fileTime once it is in place
-    int32_t done;        // 1 once committed
-    FILETIME fileTime;   //
-    DWORD oldAttributes; // INVALID_FILE_ATTRIBUTES when the target did not exist
-    char target[MAX_PATH];
-    char prepared[MAX_PATH]; // beside the target, named as WriteWholeFile's temporary file
+    int32_t action;        // a StagedAction
+    int32_t message;       // a StagedMessage: what a failed commit of this change shows
+    int32_t hasTime;       // 1: the target is stamped with fileTime once it is in place
+    int32_t done;          // 1 once committed
+    FILETIME fileTime;     //
+    DWORD oldAttributes;   // INVALID_FILE_ATTRIBUTES when the target did not exist
+    uint32_t latestStep;   // StagedMergeFolder: its latest step in the run's merge journal (offset + 1), or 0
+    char target[MAX_PATH]; // StagedMergeFolder: the folder it is merged into
+    char prepared[MAX_PATH]; // beside the target, named as WriteWholeFile's temporary file; a folder for
+                             // StagedMergeFolder, holding the copied folder under its own name
     char backup[MAX_PATH];   // the old file while the commit runs; empty when there was none
     char planPath[MAX_PATH]; // the plan's path, for the copy failure's message
 };
@@ -38,6 +41,12 @@ struct StagedUpdate {
     int32_t changeCount;
     char createdFolders[StagedFolderCapacity][MAX_PATH];
     int32_t folderCount;
+    // What the commit of merged folders did, step by step, so that a rollback can undo exactly that: a
+    // folder can hold any number of files. A global-memory block owned by the record between the commit's
+    // start and its end; null otherwise.
+    unsigned char* mergeJournal;
+    uint32_t journalSize;
+    uint32_t journalCapacity;
 };
 
 void BeginStagedUpdate(StagedUpdate* update);
@@ -50,12 +59,13 @@ int AddStagedChange(StagedUpdate* update, const StagedChange& change);
 // as CreateDirectoryA's.
 int CreateStagedFolder(StagedUpdate* update, const char* folder);
 
-// Before the commit: deletes every prepared file and the folders the run created. Nothing installed has
-// changed.
+// Before the commit: deletes every prepared file and staged folder, and the folders the run created.
+// Nothing installed has changed.
 void DiscardStagedUpdate(StagedUpdate* update);
 
 // Moves each target aside under its backup name and the prepared file into its place, in order, each move
-// written through; then deletes the backups. 1 when every change is in place. On a failure every change
+// written through (a merged folder: each of its files so, its missing folders created); then deletes the
+// backups and the emptied staged folders. 1 when every change is in place. On a failure every change
 // made so far is undone (backups back, with their attributes; what was moved in removed), what is left
 // prepared is deleted, the created folders removed, and 0 is returned with *failed the change that failed
 // (the caller shows its message).

@@ -435,3 +435,92 @@ UINT GetTempFileNameA(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR buffer) {
     Fail(80);
     return 0;
 }
+
+namespace {
+
+struct FolderSearch {
+    DIR* folder;
+    char host[2048]; // the folder, with a "/" at its end
+    size_t hostLength;
+};
+
+// The next entry of the search in found; 0 at the end. An entry that vanished since it was listed is
+// stepped over, as Windows never reports one.
+int NextFoundEntry(FolderSearch* search, WIN32_FIND_DATAA* found) {
+    for (;;) {
+        struct dirent* entry = readdir(search->folder);
+        if (!entry) return 0;
+        size_t nameLength = strlen(entry->d_name);
+        if (nameLength >= sizeof found->cFileName || search->hostLength + nameLength >= sizeof search->host)
+            continue;
+        memcpy(search->host + search->hostLength, entry->d_name, nameLength + 1);
+        struct stat info;
+        int known = lstat(search->host, &info) == 0;
+        search->host[search->hostLength] = '\0';
+        if (!known) continue;
+        memset(found, 0, sizeof *found);
+        found->dwFileAttributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+        if (IsReadOnlyMode(info.st_mode)) found->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+        found->ftLastWriteTime = ToFileTime(info.st_mtim);
+        found->ftLastAccessTime = ToFileTime(info.st_atim);
+        found->ftCreationTime = found->ftLastWriteTime;
+        uint64_t size = S_ISDIR(info.st_mode) ? 0 : static_cast<uint64_t>(info.st_size);
+        found->nFileSizeLow = static_cast<DWORD>(size);
+        found->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+        memcpy(found->cFileName, entry->d_name, nameLength + 1);
+        return 1;
+    }
+}
+
+} // namespace
+
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
+    size_t length = pattern ? strlen(pattern) : 0;
+    if (length < 2 || pattern[length - 1] != '*' || pattern[length - 2] != '\\') {
+        Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    FolderSearch* search = static_cast<FolderSearch*>(calloc(1, sizeof(FolderSearch)));
+    if (!search) {
+        Fail(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+    char folder[MAX_PATH];
+    int fits = length - 1 < sizeof folder;
+    if (fits) {
+        memcpy(folder, pattern, length - 1);
+        folder[length - 1] = '\0';
+    }
+    if (!fits || !HostPath(folder, search->host, sizeof search->host - 1) ||
+        !(search->folder = opendir(search->host))) {
+        free(search);
+        Fail(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    search->hostLength = strlen(search->host);
+    if (search->hostLength == 0 || search->host[search->hostLength - 1] != '/') {
+        search->host[search->hostLength++] = '/';
+        search->host[search->hostLength] = '\0';
+    }
+    if (!NextFoundEntry(search, found)) {
+        closedir(search->folder);
+        free(search);
+        Fail(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    return search;
+}
+
+BOOL FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA found) {
+    FolderSearch* search = static_cast<FolderSearch*>(handle);
+    if (!search || handle == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
+    return NextFoundEntry(search, found) ? TRUE : Fail(ERROR_NO_MORE_FILES);
+}
+
+BOOL FindClose(HANDLE handle) {
+    FolderSearch* search = static_cast<FolderSearch*>(handle);
+    if (!search || handle == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
+    closedir(search->folder);
+    free(search);
+    return TRUE;
+}

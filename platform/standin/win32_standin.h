@@ -49,6 +49,20 @@ struct FILETIME {
 };
 typedef FILETIME* LPFILETIME;
 
+struct WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    char cFileName[260];
+    char cAlternateFileName[14];
+};
+typedef WIN32_FIND_DATAA* LPWIN32_FIND_DATAA;
+
 union ULARGE_INTEGER {
     struct {
         DWORD LowPart;
@@ -122,6 +136,11 @@ typedef SHFILEOPSTRUCTA* LPSHFILEOPSTRUCTA;
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_MORE_DATA 234L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_NO_MORE_FILES 18L
+#define ERROR_INVALID_PARAMETER 87L
 #define REG_SZ 1u
 #define REG_DWORD 4u
 #define KEY_READ 0x20019u
@@ -176,6 +195,10 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 BOOL DeleteFileA(LPCSTR path);
 BOOL RemoveDirectoryA(LPCSTR path);
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+// Only the pattern of every entry of a folder ("FOLDER\\*", "." and ".." among them) is understood.
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found);
+BOOL FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA found);
+BOOL FindClose(HANDLE search);
 DWORD GetTempPathA(DWORD capacity, LPSTR buffer);
 UINT GetTempFileNameA(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR buffer);
 UINT GetDriveTypeA(LPCSTR root);

@@ -5,6 +5,8 @@
 
 #include "archive/archive.h"
 #include "archive/archive_internal.h"
+#include "archive/disk_space.h"
+#include "archive/whole_file.h"
 #include "context/updater_context.h"
 #include "platform/text_format.h"
 #include "platform/win32.h"

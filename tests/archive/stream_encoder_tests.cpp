@@ -2,6 +2,7 @@
 // data with the stream's length equal to what the decoder consumes, the output bound, and compression
 // that actually finds the longest and the farthest matches.
 #include "stream_builder.h"
+#include "archive/stream_decoder.h"
 #include "tools/packer/stream_encoder.h"
 
 #include <algorithm>
@@ -184,6 +185,14 @@ TEST_CASE("compression finds what the format allows") {
         // 282 per long match of about 3 bytes.
         size_t length = RoundTrip(std::vector<unsigned char>(282 * 100 + 1, 'r'));
         CHECK(length < 400);
+    }
+    SUBCASE("the densest stream stays within the bound every reader refuses damage by") {
+        // A run is the densest input there is: one long match of the greatest length per 25 bits. The
+        // updater and the tool refuse a claimed size beyond MostDecodedPerStreamByte per stream byte.
+        std::vector<unsigned char> zeros(4 << 20, 0);
+        size_t length = RoundTrip(zeros);
+        CHECK(zeros.size() <= uint64_t(length) * MostDecodedPerStreamByte);
+        CHECK(zeros.size() > uint64_t(length) * (MostDecodedPerStreamByte - 1));
     }
     SUBCASE("a block repeated at the farthest distance is matched, not stored again") {
         std::vector<unsigned char> data = RandomBytes(8192, 5);

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Every capacity beyond the most the stream can decode to (a 282-byte match costs two bytes) is
     // refused alike, so larger choices fold back into that range instead of costing time.
     uint32_t capacity =
-        static_cast<uint32_t>((uint32_t(data[0]) << 8 | data[1]) % (uint64_t(streamLength) * 141 + 2));
+        static_cast<uint32_t>((uint32_t(data[0]) << 8 | data[1]) % (uint64_t(streamLength) * MostDecodedPerStreamByte + 2));
     // A copy of its own, so that the stream ends where its allocation ends.
     std::vector<unsigned char> stream(data + 2, data + size);
     std::vector<unsigned char> fast(capacity, 0xA5), careful(capacity, 0xA5);

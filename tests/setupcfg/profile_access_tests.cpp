@@ -95,3 +95,46 @@ TEST_CASE("ReadSetupValue and ReadProfileValue read their own file and section")
     CHECK(ReadSetupInt("Number", &value) == 0);
     CHECK(value == 5);
 }
+
+TEST_CASE("reading other profile files borrows the record's profile fields and gives them back") {
+    Files files;
+    char otherUpdate[260], otherSetup[260];
+    REQUIRE(WriteNextFile(&files.files, "[UPDATE]\r\nNumber=7\r\n", otherUpdate, sizeof otherUpdate));
+    REQUIRE(WriteNextFile(&files.files, "[SETUP]\r\nNumber=8\r\n", otherSetup, sizeof otherSetup));
+    Updater.QuietMissingKeys = 0;
+    Updater.CurrentDisk = 3;
+    std::string updatePath = Updater.UpdateIniPath, setupPath = Updater.SetupIniPath;
+
+    SUBCASE("both paths, quietly") {
+        SavedProfileFields saved;
+        REQUIRE(BeginProfileReading(otherUpdate, otherSetup, &saved) == 1);
+        char value[20];
+        CHECK(ReadProfileValue("UPDATE", "Number", value, sizeof value) == 1);
+        CHECK(std::string(value) == "7");
+        int32_t number = 0;
+        CHECK(ReadSetupInt("Number", &number) == 1);
+        CHECK(number == 8);
+        CHECK(Updater.QuietMissingKeys == 1); // a missing key below is no box
+        CHECK(ReadProfileValue("UPDATE", "Missing", value, sizeof value) == 0);
+        Updater.CurrentDisk = 9;
+        EndProfileReading(&saved);
+    }
+    SUBCASE("one path: the other reader keeps its file") {
+        SavedProfileFields saved;
+        REQUIRE(BeginProfileReading(nullptr, otherSetup, &saved) == 1);
+        CHECK(std::string(Updater.UpdateIniPath) == updatePath);
+        int32_t number = 0;
+        CHECK(ReadSetupInt("Number", &number) == 1);
+        CHECK(number == 8);
+        EndProfileReading(&saved);
+    }
+    SUBCASE("a path too long for the record changes nothing") {
+        std::string longPath(300, 'x');
+        SavedProfileFields saved;
+        CHECK(BeginProfileReading(longPath.c_str(), otherSetup, &saved) == 0);
+    }
+    CHECK(std::string(Updater.UpdateIniPath) == updatePath);
+    CHECK(std::string(Updater.SetupIniPath) == setupPath);
+    CHECK(Updater.QuietMissingKeys == 0);
+    CHECK(Updater.CurrentDisk == 3);
+}

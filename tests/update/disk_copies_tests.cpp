@@ -220,7 +220,8 @@ TEST_CASE("a folder copy lands under its own name in the installation folder, me
     ExpectCompleted(scene);
     REQUIRE(Standin::FileOperationCount() == 1);
     CHECK(FromOf(0) == List("E:\\movie"));
-    CHECK(ToOf(0) == List("C:\\Game"));
+    // Copied under its own name into a staging folder beside its place, which the commit merges in.
+    CHECK(ToOf(0) == List("C:\\Game\\movie.~up0"));
     CHECK(Standin::FileOperation(0).fFlags == 0x0610);
     CHECK(ReadHostFile(scene.Host("c/Game/movie/a.mpg")) == "new a");
     CHECK(ReadHostFile(scene.Host("c/Game/movie/sub/b.mpg")) == "new b");
@@ -235,7 +236,7 @@ TEST_CASE("copy failures: a missing source, the shell's failure, the user's abor
         RunUpdate(scene.dialog);
         REQUIRE(Standin::FileOperationCount() == 2);
         CHECK(Standin::FileOperation(1).fFlags == 0x0610);
-        CHECK(ToOf(1) == List("C:\\Game"));
+        CHECK(ToOf(1) == List("C:\\Game\\nothere.~up0"));
         CHECK(Standin::FileOperation(1).result != 0);
         REQUIRE(Standin::BoxCount() == 1);
         ExpectCopyFailureBox(scene, 0, "nothere");
@@ -243,6 +244,7 @@ TEST_CASE("copy failures: a missing source, the shell's failure, the user's abor
         CHECK_FALSE(HostExists(scene.Host("c/Game/data.bin")));
         CHECK_FALSE(HostExists(scene.Host("c/Game/data.bin.~up0")));
         CHECK_FALSE(HostExists(scene.Host("c/Game/movie")));
+        CHECK_FALSE(HostExists(scene.Host("c/Game/nothere.~up0")));
     }
     SUBCASE("the shell reports a failure") {
         DiscScene scene;

@@ -7,6 +7,7 @@
 #include "report/wizard_pages.h"
 #include "context/updater_context.h"
 #include "tests/fakes/script.h"
+#include "tests/fakes/shell_script.h"
 #include "tests/fakes/window_script.h"
 #include "update/plan_execution.h"
 
@@ -247,4 +248,100 @@ TEST_CASE("folders above a disc file's destination are made by the run and remov
             CHECK(Names(scene.Host("c/Game/sub/deeper")) == std::vector<std::string>{"x.bin"});
         }
     }
+}
+
+namespace {
+
+// Every folder and file below a host folder, with content, time and attribute, in name order.
+std::vector<std::string> TreeOf(const std::string& folder, const std::string& prefix = "") {
+    std::vector<std::string> tree;
+    for (const std::string& name : Names(folder)) {
+        std::string path = folder + "/" + name;
+        if (HostIsFolder(path)) {
+            tree.push_back(prefix + name + "/");
+            std::vector<std::string> inner = TreeOf(path, prefix + name + "/");
+            tree.insert(tree.end(), inner.begin(), inner.end());
+        } else {
+            tree.push_back(prefix + name + " [" + ReadHostFile(path) + "] " + std::to_string(HostTime(path)) +
+                           (HostReadOnly(path) ? " read-only" : ""));
+        }
+    }
+    return tree;
+}
+
+// A disc with the folder "movie" (a sub-folder among it) merged into an installed "movie", a file of that
+// folder copied again on its own after it, and a file beside them.
+struct MovieMerge : Scene {
+    MovieMerge() {
+        MakeHostFolder(Host("disc1/movie/sub"));
+        WriteHostFile(Host("disc1/DISK1.CHK"), "");
+        WriteHostFile(Host("disc1/movie/a.mpg"), "new a");
+        WriteHostFile(Host("disc1/movie/b.mpg"), "new b");
+        WriteHostFile(Host("disc1/movie/sub/c.mpg"), "new c");
+        WriteHostFile(Host("disc1/disc.bin"), "new disc file");
+        SetHostReadOnly(Host("disc1/movie/b.mpg"), true);
+        strcpy(Updater.Setup.DiskCheckFile[1], "DISK1.CHK");
+        MapDrive('D', "disc1", DRIVE_CDROM);
+        MakeHostFolder(Host("c/Game/movie"));
+        WriteHostFile(Host("c/Game/movie/a.mpg"), "old a");
+        WriteHostFile(Host("c/Game/movie/old.mpg"), "old only");
+        WriteHostFile(Host("c/Game/disc.bin"), "old disc file");
+        SetHostReadOnly(Host("c/Game/movie/a.mpg"), true);
+        for (const char* name : {"c/Game/movie/a.mpg", "c/Game/movie/old.mpg", "c/Game/disc.bin"})
+            SetHostTime(Host(name), OldTime);
+    }
+};
+
+} // namespace
+
+TEST_CASE("a folder from a disc is merged at the commit and leaves nothing beside it") {
+    MovieMerge scene;
+    scene.WriteUpdateIni({"CopyFile00=1:movie", "CopyFile01=1:disc.bin"});
+    auto line = [&](const char* name, const char* content, const std::string& timeOf, const char* mode) {
+        return std::string(name) + " [" + content + "] " + std::to_string(HostTime(scene.Host(timeOf))) +
+               mode;
+    };
+    // The folder's files keep the disc's times and attributes; files of the same name are replaced,
+    // others stay.
+    std::vector<std::string> expected = {line("disc.bin", "new disc file", "disc1/disc.bin", ""),
+                                         "movie/",
+                                         line("movie/a.mpg", "new a", "disc1/movie/a.mpg", ""),
+                                         line("movie/b.mpg", "new b", "disc1/movie/b.mpg", " read-only"),
+                                         "movie/old.mpg [old only] " + std::to_string(OldTime),
+                                         "movie/sub/",
+                                         line("movie/sub/c.mpg", "new c", "disc1/movie/sub/c.mpg", "")};
+    RunUpdate(scene.dialog);
+    CHECK_FALSE(Standin::DialogEnded(scene.dialog));
+    CHECK(TreeOf(scene.Host("c/Game")) == expected);
+    CHECK(Standin::FileOperationCount() == 2);
+}
+
+TEST_CASE("a move refused at any point of a folder's merge, or after it, puts the folder back as it was") {
+    // Moves of a complete run: the folder's a.mpg aside and three files in; its a.mpg copied again (the
+    // merged one aside, the copy in); disc.bin aside and in.
+    const int moves = 8;
+    for (int refused = 0; refused < moves; ++refused) {
+        CAPTURE(refused);
+        MovieMerge scene;
+        scene.WriteUpdateIni({"CopyFile00=1:movie", "CopyFile01=1:movie\\a.mpg", "CopyFile02=1:disc.bin"});
+        std::vector<std::string> before = TreeOf(scene.Host("c"));
+        Standin::RefuseMoveAfter(refused);
+        RunUpdate(scene.dialog);
+        Standin::RefuseMoveAfter(-1);
+        const char* failed = refused < 4 ? "movie" : refused < 6 ? "movie\\a.mpg" : "disc.bin";
+        ExpectEndedWith(scene,
+                        ("SETUP.INI : \"" + std::string(failed) + "\" のコピーに失敗しました").c_str());
+        CHECK(TreeOf(scene.Host("c")) == before);
+    }
+}
+
+TEST_CASE("a folder that cannot be merged is refused at the commit, and nothing of it stays") {
+    MovieMerge scene;
+    RemoveHostTree(scene.Host("c/Game/movie"));
+    WriteHostFile(scene.Host("c/Game/movie"), "a file in the folder's way");
+    scene.WriteUpdateIni({"CopyFile00=1:disc.bin", "CopyFile01=1:movie"});
+    std::vector<std::string> before = TreeOf(scene.Host("c"));
+    RunUpdate(scene.dialog);
+    ExpectEndedWith(scene, "SETUP.INI : \"movie\" のコピーに失敗しました");
+    CHECK(TreeOf(scene.Host("c")) == before);
 }

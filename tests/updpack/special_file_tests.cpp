@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -129,15 +130,23 @@ TEST_CASE("create and build refuse links, pipes and sockets in the folder, namin
     CHECK(output.find("2 entries") != std::string::npos);
 }
 
-TEST_CASE("a file turned into a link or a pipe after the listing is refused when read") {
+TEST_CASE("a file turned into a link, a pipe, a folder or a file too large after the listing is refused when "
+          "read") {
     ScratchFolder scratch;
     WriteHostFile(scratch / "file.txt", "plain");
     REQUIRE(symlink("file.txt", (scratch / "link.txt").c_str()) == 0);
     REQUIRE(mkfifo((scratch / "pipe").c_str(), 0666) == 0);
+    REQUIRE(mkdir((scratch / "folder").c_str(), 0777) == 0);
+    // Sparse: refused by its size before a byte of it is read, whatever limit the caller gives.
+    int huge = open((scratch / "huge.dat").c_str(), O_CREAT | O_WRONLY, 0666);
+    REQUIRE(huge >= 0);
+    REQUIRE(ftruncate(huge, 4294967296ll) == 0);
+    close(huge);
     struct ReadCase {
         const char* name;
         HostLinkRule links;
         const char* refusal; // null: read
+        uint64_t limit = 1000;
     };
     const ReadCase cases[] = {
         {"file.txt", RefuseLinks, nullptr},
@@ -145,6 +154,9 @@ TEST_CASE("a file turned into a link or a pipe after the listing is refused when
         {"link.txt", RefuseLinks, "link.txt: a symbolic link, not a regular file"},
         {"pipe", FollowLinks, "pipe: a named pipe (FIFO), not a regular file"},
         {"pipe", RefuseLinks, "pipe: a named pipe (FIFO), not a regular file"},
+        {"folder", FollowLinks, "folder: a folder, not a regular file"},
+        {"file.txt", FollowLinks, "file.txt: too large", 5},
+        {"huge.dat", FollowLinks, "huge.dat: too large", uint64_t(1) << 40},
     };
     for (const ReadCase& c : cases) {
         INFO(std::string(c.name));
@@ -154,7 +166,7 @@ TEST_CASE("a file turned into a link or a pipe after the listing is refused when
         std::string path = scratch / c.name;
         unsigned char* content = nullptr;
         CaptureOutput(text, [&] {
-            content = ReadHostFile(path.c_str(), path.c_str(), 1000, c.links, &size, nullptr);
+            content = ReadHostFile(path.c_str(), path.c_str(), c.limit, c.links, &size, nullptr);
             return content != nullptr;
         });
         if (c.refusal) {

@@ -1,8 +1,9 @@
 // Reading an archive for list, test and extract: the file is read whole into memory (for an updater
 // program, its "UPDATE" resource is taken out) and handed to the updater's own LoadArchive as a memory
 // image, so the tool sees the directory exactly as the updater does.
-// Entry data are then located and decoded under the same bounds: between the header and the directory,
-// and never a byte outside the image or the output buffer.
+// Entry data are then located, checked and decoded with the updater's own routines (NextEntryDataOffset,
+// CheckEntryData, DecompressBlock): between the header and the directory, and never a byte outside the
+// image or the output buffer.
 #include "tools/updpack/updpack.h"
 
 #include "archive/archive.h"
@@ -10,18 +11,6 @@
 
 #include <cstdlib>
 #include <cstring>
-
-namespace {
-// No token of the stream yields more than 282 bytes for its 25 bits (a long match of the greatest length at
-// the nearest distance code), so n stream bytes cannot decode to more than n × 8 × 282 / 25 < n × 91 bytes.
-// A size claimed beyond that is damage, found before any memory is set aside for it.
-const uint64_t MostBytesPerStreamByte = 91;
-
-uint64_t Padded(uint64_t size) {
-    return (size + 15) & ~uint64_t(15);
-}
-
-} // namespace
 
 int OpenArchive(const char* path, OpenedArchive& archive) {
     memset(&archive, 0, sizeof archive);
@@ -55,9 +44,9 @@ int OpenArchiveImage(unsigned char* image, uint32_t imageSize, const char* path,
             damage = "no \"KT2\" mark at its start";
         } else if (header.directoryOffset < ArchiveHeaderSize || header.directoryOffset > archive.imageSize) {
             damage = "its directory lies outside the image";
-        } else if (directorySize >
-                   directoryRoom *
-                       ((header.flags & ArchiveDirectoryCompressed) ? MostBytesPerStreamByte : 1)) {
+        } else if (directorySize > directoryRoom * ((header.flags & ArchiveDirectoryCompressed)
+                                                        ? uint64_t(MostDecodedPerStreamByte)
+                                                        : 1)) {
             damage = "its entry count does not fit the directory's bytes";
         }
     }
@@ -87,20 +76,15 @@ int LocateEntries(const OpenedArchive& archive, const char* path, std::vector<ui
     uint64_t dataOffset = ArchiveHeaderSize;
     for (uint32_t i = 0; i < archive.header->entryCount; ++i) {
         const ArchiveEntry& entry = archive.entries[i];
-        if (!memchr(entry.name, 0, sizeof entry.name)) {
-            Report("%s: entry %u: the name has no end", path, i);
-            return 0;
-        }
-        // A compressed entry's stream is bounded by its stored size; one stored as is is read for its size.
-        uint32_t extent = (entry.flags & ArchiveEntryCompressed) ? entry.storedSize : entry.size;
-        if (dataOffset + extent > archive.header->directoryOffset) {
+        if (CheckEntryData(*archive.header, archive.imageSize, entry, dataOffset) == EntryDataOutside) {
+            uint32_t extent = (entry.flags & ArchiveEntryCompressed) ? entry.storedSize : entry.size;
             Report("%s: entry %s: its %u bytes at offset %llu run past the data area, which ends at %u", path,
                    PrintableName(entry.name).c_str(), extent, static_cast<unsigned long long>(dataOffset),
                    archive.header->directoryOffset);
             return 0;
         }
         dataOffsets.push_back(static_cast<uint32_t>(dataOffset));
-        dataOffset += Padded(entry.storedSize);
+        dataOffset = NextEntryDataOffset(dataOffset, entry);
     }
     return 1;
 }
@@ -111,15 +95,15 @@ int DecodeEntry(const OpenedArchive& archive, const char* path, uint32_t index, 
     const unsigned char* data = archive.image + dataOffset;
     *content = nullptr;
     *owned = 0;
+    if (CheckEntryData(*archive.header, archive.imageSize, entry, dataOffset) == EntryDataOverclaimed) {
+        Report("%s: entry %s: %u stream bytes cannot hold %u bytes", path, PrintableName(entry.name).c_str(),
+               entry.storedSize, entry.size);
+        return 0;
+    }
     if (!(entry.flags & ArchiveEntryCompressed)) {
         *content = data;
         if (consumed) *consumed = entry.size;
         return 1;
-    }
-    if (entry.size > entry.storedSize * MostBytesPerStreamByte) {
-        Report("%s: entry %s: %u stream bytes cannot hold %u bytes", path, PrintableName(entry.name).c_str(),
-               entry.storedSize, entry.size);
-        return 0;
     }
     unsigned char* decoded = static_cast<unsigned char*>(malloc(entry.size ? entry.size : 1));
     if (!decoded) {

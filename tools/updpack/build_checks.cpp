@@ -1,11 +1,9 @@
 // The checks updpack build makes before it writes an updater: what the updater will read from the packed
 // folder, read with the updater's own profile reader (ReadProfileValue over a private copy of the folder's
 // "UPDATE.INI") and its own grammar of "UpdateFileNN" values, and entry names matched as the updater
-// matches them (SameArchiveName). Owns the updater context's profile fields only while it runs, and
-// gives them back as it found them.
+// matches them (SameArchiveName). Points the updater's readers at the copy only while it checks.
 #include "tools/updpack/updpack.h"
 
-#include "context/updater_context.h"
 #include "platform/text_format.h"
 #include "setupcfg/profile_access.h"
 #include "update/update_plan.h"
@@ -228,15 +226,15 @@ int CheckUpdateFolder(const char* folder, const std::vector<PackedFile>& files) 
     free(content);
     if (!copied) return 0;
 
-    char savedPath[sizeof Updater.UpdateIniPath];
-    memcpy(savedPath, Updater.UpdateIniPath, sizeof savedPath);
-    int32_t savedQuiet = Updater.QuietMissingKeys, savedDisk = Updater.CurrentDisk;
-    CopyText(Updater.UpdateIniPath, sizeof Updater.UpdateIniPath, copy);
-    Updater.QuietMissingKeys = 1; // problems are the tool's to report, never a message box
-    int sound = CheckProfile(folder, files);
-    memcpy(Updater.UpdateIniPath, savedPath, sizeof savedPath);
-    Updater.QuietMissingKeys = savedQuiet;
-    Updater.CurrentDisk = savedDisk;
+    // Quietly: problems are the tool's to report, never a message box.
+    SavedProfileFields saved;
+    int sound = BeginProfileReading(copy, nullptr, &saved);
+    if (sound) {
+        sound = CheckProfile(folder, files);
+        EndProfileReading(&saved);
+    } else {
+        Report("%s: the profile copy's path does not fit the updater's readers", folder);
+    }
     RemoveProfileCopy(copy);
     return sound;
 }

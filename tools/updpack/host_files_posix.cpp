@@ -1,7 +1,8 @@
 // updpack's host layer on Linux and other POSIX systems: names are UTF-8 bytes as the file system holds
-// them, conversion goes through iconv, times are the nanosecond timestamps of stat, and outputs are
-// mkstemp files renamed over their final path.
+// them, conversion goes through iconv, times are the nanosecond timestamps of stat, and the primitives of
+// host_system.h are the POSIX calls (a volume is made durable at once with syncfs).
 #include "tools/updpack/host_files.h"
+#include "tools/updpack/host_system.h"
 #include "tools/updpack/updpack.h"
 
 #include "platform/text_format.h"
@@ -16,6 +17,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -160,66 +162,6 @@ int ListHostFolder(const char* folder, std::vector<HostFolderItem>& items) {
     return listed;
 }
 
-unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit, HostLinkRule links,
-                            uint32_t* size, uint64_t* fileTime) {
-    // O_NONBLOCK: opening a named pipe without a writer, or a device, would otherwise wait for ever. For the
-    // regular file that is all this reads, the flag changes nothing.
-    int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (links == RefuseLinks ? O_NOFOLLOW : 0);
-    int file = open(path, flags);
-    struct stat status;
-    if (file < 0 && errno == ELOOP && links == RefuseLinks) {
-        Report("%s: a symbolic link, not a regular file", label);
-        return nullptr;
-    }
-    if (file < 0 || fstat(file, &status) != 0) {
-        Report("%s: cannot read: %s", label, strerror(errno));
-        if (file >= 0) close(file);
-        return nullptr;
-    }
-    const char* refusal = nullptr;
-    if (!S_ISREG(status.st_mode))
-        refusal = NotRegular(status.st_mode);
-    else if (static_cast<uint64_t>(status.st_size) >= limit)
-        refusal = "too large";
-    else if (fileTime && !FileTimeFromHost(status.st_mtim, fileTime))
-        refusal = "the last-write time cannot be written as a Windows file time";
-    if (refusal) {
-        Report("%s: %s", label, refusal);
-        close(file);
-        return nullptr;
-    }
-    size_t expected = static_cast<size_t>(status.st_size);
-    // One byte more than expected is asked for at the end: a file that grew while read is caught too.
-    size_t capacity = expected + 1;
-    unsigned char* content = static_cast<unsigned char*>(malloc(capacity));
-    size_t done = 0;
-    int failed = !content;
-    if (failed) Report("%s: out of memory for %zu bytes", label, expected);
-    while (!failed) {
-        ssize_t got = read(file, content + done, capacity - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            Report("%s: cannot read: %s", label, strerror(errno));
-            failed = 1;
-        } else if (got == 0 || done + static_cast<size_t>(got) > expected) {
-            if (done + static_cast<size_t>(got) != expected) {
-                Report("%s: the file changed while it was read", label);
-                failed = 1;
-            }
-            break;
-        } else {
-            done += static_cast<size_t>(got);
-        }
-    }
-    close(file);
-    if (failed) {
-        free(content);
-        return nullptr;
-    }
-    *size = static_cast<uint32_t>(expected);
-    return content;
-}
-
 int IsHostFolder(const char* path) {
     struct stat status;
     return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
@@ -242,132 +184,138 @@ int MakeHostFolders(const char* folder) {
     return 1;
 }
 
-int BeginHostOutput(HostOutput& output, const char* finalPath) {
-    output.handle = -1;
-    output.finalPath = finalPath;
-    size_t slash = output.finalPath.rfind('/');
-    std::string folder = slash == std::string::npos ? "" : output.finalPath.substr(0, slash + 1);
-    output.temporaryPath = folder + ".updpack-XXXXXX";
-    int file = mkstemp(&output.temporaryPath[0]);
-    if (file < 0) {
-        Report("%s: cannot create a file beside it: %s", finalPath, strerror(errno));
-        output.temporaryPath.clear();
-        return 0;
+// The primitives of host_system.h.
+
+HostFile OpenHostFileForReading(const char* path, HostLinkRule links, HostOpenedFacts* facts,
+                                std::string* error) {
+    memset(facts, 0, sizeof *facts);
+    // O_NONBLOCK: opening a named pipe without a writer, or a device, would otherwise wait for ever. For the
+    // regular file that is all the tool reads, the flag changes nothing.
+    int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (links == RefuseLinks ? O_NOFOLLOW : 0);
+    int file = open(path, flags);
+    if (file < 0 && errno == ELOOP && links == RefuseLinks) {
+        facts->kind = HostLink;
+        facts->notRegular = "a symbolic link, not a regular file";
+        error->clear();
+        return NoHostFile;
     }
-    // mkstemp makes the file private; the result gets the permissions any new file would get.
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(file, 0666 & ~mask);
-    output.handle = file;
-    return 1;
+    struct stat status;
+    if (file < 0 || fstat(file, &status) != 0) {
+        *error = strerror(errno);
+        if (file >= 0) close(file);
+        return NoHostFile;
+    }
+    facts->kind = ItemKind(status.st_mode);
+    facts->notRegular = NotRegular(status.st_mode);
+    facts->size = static_cast<uint64_t>(status.st_size);
+    facts->timeKnown = FileTimeFromHost(status.st_mtim, &facts->fileTime);
+    return file;
 }
 
-int WriteHostOutput(HostOutput& output, const void* data, size_t size) {
-    int error = 0;
-    if (WriteDescriptor(static_cast<int>(output.handle), data, size, &error)) return 1;
-    Report("%s: cannot write: %s", output.finalPath.c_str(), strerror(error));
-    return 0;
-}
-
-int WriteHostOutputAt(HostOutput& output, uint64_t offset, const void* data, size_t size) {
-    if (pwrite(static_cast<int>(output.handle), data, size, static_cast<off_t>(offset)) ==
-        static_cast<ssize_t>(size))
+int ReadHostFileChunk(HostFile file, void* buffer, size_t wanted, size_t* got, std::string* error) {
+    for (;;) {
+        ssize_t read = ::read(static_cast<int>(file), buffer, wanted);
+        if (read < 0 && errno == EINTR) continue;
+        if (read < 0) {
+            *error = strerror(errno);
+            return 0;
+        }
+        *got = static_cast<size_t>(read);
         return 1;
-    Report("%s: cannot write: %s", output.finalPath.c_str(), strerror(errno));
+    }
+}
+
+void CloseHostFile(HostFile file) {
+    close(static_cast<int>(file));
+}
+
+HostFile CreateNewHostFile(const char* path, int* exists, std::string* error) {
+    int file = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    *exists = file < 0 && errno == EEXIST;
+    if (file < 0) *error = strerror(errno);
+    return file < 0 ? NoHostFile : file;
+}
+
+int WriteHostFileWhole(HostFile file, const void* data, size_t size, std::string* error) {
+    int code = 0;
+    if (WriteDescriptor(static_cast<int>(file), data, size, &code)) return 1;
+    *error = strerror(code);
     return 0;
 }
 
-namespace {
-// Stamps the file with fileTime when one is given, flushes it when asked, and closes it.
-int CloseOutputFile(HostOutput& output, const uint64_t* fileTime, int flush) {
-    int file = static_cast<int>(output.handle);
-    int error = 0;
+int WriteHostFileAt(HostFile file, uint64_t offset, const void* data, size_t size, std::string* error) {
+    if (pwrite(static_cast<int>(file), data, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size))
+        return 1;
+    *error = strerror(errno);
+    return 0;
+}
+
+int FinishHostFile(HostFile file, const uint64_t* fileTime, int flush, std::string* error) {
+    int descriptor = static_cast<int>(file);
+    int code = 0;
     if (fileTime) {
         timespec times[2];
         times[0] = times[1] = HostTimeFromFileTime(*fileTime);
-        if (futimens(file, times) != 0) error = errno;
+        if (futimens(descriptor, times) != 0) code = errno;
     }
-    if (!error && flush && fsync(file) != 0) error = errno;
-    if (close(file) != 0 && !error) error = errno;
-    output.handle = -1;
-    if (!error) return 1;
-    Report("%s: cannot write: %s", output.finalPath.c_str(), strerror(error));
-    AbandonHostOutput(output);
+    if (!code && flush && fsync(descriptor) != 0) code = errno;
+    if (close(descriptor) != 0 && !code) code = errno;
+    if (!code) return 1;
+    *error = strerror(code);
     return 0;
 }
 
-int RenameIntoPlace(HostOutput& output) {
-    if (rename(output.temporaryPath.c_str(), output.finalPath.c_str()) != 0) {
-        Report("%s: cannot put the file in place: %s", output.finalPath.c_str(), strerror(errno));
-        AbandonHostOutput(output);
-        return 0;
-    }
-    output.temporaryPath.clear();
-    return 1;
+int MoveHostFile(const char* from, const char* to, std::string* error) {
+    if (rename(from, to) == 0) return 1;
+    *error = strerror(errno);
+    return 0;
 }
 
-std::string FolderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+void DeleteHostFile(const char* path) {
+    unlink(path);
 }
 
+const int HostSyncsVolumes = 1;
+
+namespace {
 // Flushes the file system that holds folder, written data and names alike (fsync on a folder makes its
 // names durable; syncfs, where there is one, the data of every file in it at once).
-int FlushFolder(const std::string& folder, int data) {
+int FlushFolder(const std::string& folder, int data, std::string* error) {
     int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0) return 0;
+    if (descriptor < 0) {
+        *error = strerror(errno);
+        return 0;
+    }
 #ifdef __linux__
     int flushed = data ? syncfs(descriptor) == 0 : fsync(descriptor) == 0;
 #else
     if (data) sync();
     int flushed = fsync(descriptor) == 0;
 #endif
-    int error = errno;
+    if (!flushed) *error = strerror(errno);
     close(descriptor);
-    errno = error;
     return flushed;
 }
 } // namespace
 
-int FinishHostOutput(HostOutput& output, const uint64_t* fileTime) {
-    return CloseOutputFile(output, fileTime, 1) && RenameIntoPlace(output);
+int SyncHostVolume(const std::string& folder, std::string* error) {
+    return FlushFolder(folder, 1, error);
 }
 
-int CloseHostOutput(HostOutput& output, const uint64_t* fileTime) {
-    return CloseOutputFile(output, fileTime, 0);
+int SyncHostFolderNames(const std::string& folder, std::string* error) {
+    return FlushFolder(folder, 0, error);
 }
 
-int PlaceHostOutputs(std::vector<HostOutput>& outputs) {
-    int placed = 1;
-    std::string flushed;
-    for (size_t i = 0; placed && i < outputs.size(); ++i) {
-        std::string folder = FolderOf(outputs[i].finalPath);
-        if (folder == flushed) continue;
-        placed = FlushFolder(folder, 1);
-        if (!placed) Report("%s: cannot write: %s", outputs[i].finalPath.c_str(), strerror(errno));
-        flushed = folder;
-    }
-    for (size_t i = 0; placed && i < outputs.size(); ++i)
-        placed = RenameIntoPlace(outputs[i]);
-    flushed.clear();
-    for (size_t i = 0; placed && i < outputs.size(); ++i) {
-        std::string folder = FolderOf(outputs[i].finalPath);
-        if (folder == flushed) continue;
-        placed = FlushFolder(folder, 0);
-        if (!placed) Report("%s: cannot write the folder: %s", folder.c_str(), strerror(errno));
-        flushed = folder;
-    }
-    for (HostOutput& output : outputs)
-        AbandonHostOutput(output);
-    outputs.clear();
-    return placed;
+std::string HostFolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-void AbandonHostOutput(HostOutput& output) {
-    if (output.handle >= 0) close(static_cast<int>(output.handle));
-    output.handle = -1;
-    if (!output.temporaryPath.empty()) unlink(output.temporaryPath.c_str());
-    output.temporaryPath.clear();
+uint32_t HostNameSeed() {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<uint32_t>(now.tv_nsec) ^ (static_cast<uint32_t>(getpid()) << 12) ^
+           static_cast<uint32_t>(now.tv_sec);
 }
 
 int MakeProfileCopy(const unsigned char* content, size_t size, char* path, size_t capacity) {

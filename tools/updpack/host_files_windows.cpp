@@ -1,8 +1,9 @@
 // updpack's host layer on Windows: arguments and file names are UTF-16 (the wide API throughout, so any
 // name the file system holds can be read and reported), turned into the tool's UTF-8 at this border; code
 // page 932 conversions go through the system's own tables; times are FILETIME values as they stand; and
-// outputs are files beside their final path moved over it only when whole.
+// the primitives of host_system.h are the wide API's calls (each file flushed, each move written through).
 #include "tools/updpack/host_files.h"
+#include "tools/updpack/host_system.h"
 #include "tools/updpack/updpack.h"
 
 #include "platform/text_format.h"
@@ -226,74 +227,6 @@ int ListHostFolder(const char* folder, std::vector<HostFolderItem>& items) {
     return listed;
 }
 
-unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit, HostLinkRule links,
-                            uint32_t* size, uint64_t* fileTime) {
-    // With RefuseLinks the reparse point itself is opened, so that it can be seen and refused.
-    DWORD flags = FILE_ATTRIBUTE_NORMAL | (links == RefuseLinks ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
-    HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              flags, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        Report("%s: cannot read: %s", label, SystemMessage(GetLastError()).c_str());
-        return nullptr;
-    }
-    // A pipe, a console or another device may never end: the handle's type says so before anything is read.
-    BY_HANDLE_FILE_INFORMATION information;
-    memset(&information, 0, sizeof information);
-    DWORD type = GetFileType(file);
-    if (type == FILE_TYPE_DISK && !GetFileInformationByHandle(file, &information)) {
-        Report("%s: cannot read: %s", label, SystemMessage(GetLastError()).c_str());
-        CloseHandle(file);
-        return nullptr;
-    }
-    uint64_t fileSize = (static_cast<uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
-    const char* refusal = nullptr;
-    if (type != FILE_TYPE_DISK)
-        refusal = "a pipe or a device, not a regular file";
-    else if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        refusal = "a symbolic link or another reparse point, not a regular file";
-    else if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        refusal = "a folder, not a regular file";
-    else if (fileSize >= limit || fileSize >= (uint64_t(1) << 32))
-        refusal = "too large";
-    if (refusal) {
-        Report("%s: %s", label, refusal);
-        CloseHandle(file);
-        return nullptr;
-    }
-    if (fileTime) *fileTime = FileTimeValue(information.ftLastWriteTime);
-    size_t expected = static_cast<size_t>(fileSize);
-    size_t capacity = expected + 1;
-    unsigned char* content = static_cast<unsigned char*>(malloc(capacity));
-    size_t done = 0;
-    int failed = !content;
-    if (failed) Report("%s: out of memory for %zu bytes", label, expected);
-    // One byte more than expected is asked for at the end: a file that grew while read is caught too.
-    while (!failed) {
-        size_t wanted = capacity - done;
-        DWORD chunk = wanted > (1u << 30) ? (1u << 30) : static_cast<DWORD>(wanted);
-        DWORD got = 0;
-        if (!ReadFile(file, content + done, chunk, &got, nullptr)) {
-            Report("%s: cannot read: %s", label, SystemMessage(GetLastError()).c_str());
-            failed = 1;
-        } else if (got == 0 || done + got > expected) {
-            if (done + got != expected) {
-                Report("%s: the file changed while it was read", label);
-                failed = 1;
-            }
-            break;
-        } else {
-            done += got;
-        }
-    }
-    CloseHandle(file);
-    if (failed) {
-        free(content);
-        return nullptr;
-    }
-    *size = static_cast<uint32_t>(expected);
-    return content;
-}
-
 int IsHostFolder(const char* path) {
     DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -323,111 +256,144 @@ int MakeHostFolders(const char* folder) {
     return 1;
 }
 
-int BeginHostOutput(HostOutput& output, const char* finalPath) {
-    output.handle = -1;
-    output.finalPath = finalPath;
-    size_t slash = output.finalPath.find_last_of("\\/:");
-    std::string folder = slash == std::string::npos ? "" : output.finalPath.substr(0, slash + 1);
-    DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[32];
-        FormatText(suffix, sizeof suffix, "-%08lx.tmp", static_cast<unsigned long>(seed + attempt * 7919u));
-        output.temporaryPath = folder + ".updpack" + suffix;
-        HANDLE file =
-            CreateFileW(WidePath(output.temporaryPath.c_str()).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            output.handle = reinterpret_cast<intptr_t>(file);
-            return 1;
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+// The primitives of host_system.h.
+
+HostFile OpenHostFileForReading(const char* path, HostLinkRule links, HostOpenedFacts* facts,
+                                std::string* error) {
+    memset(facts, 0, sizeof *facts);
+    // With RefuseLinks the reparse point itself is opened, so that it can be seen and refused.
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | (links == RefuseLinks ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = SystemMessage(GetLastError());
+        return NoHostFile;
     }
-    Report("%s: cannot create a file beside it: %s", finalPath, SystemMessage(GetLastError()).c_str());
-    output.temporaryPath.clear();
+    // A pipe, a console or another device may never end: the handle's type says so before anything is read.
+    BY_HANDLE_FILE_INFORMATION information;
+    memset(&information, 0, sizeof information);
+    DWORD type = GetFileType(file);
+    if (type == FILE_TYPE_DISK && !GetFileInformationByHandle(file, &information)) {
+        *error = SystemMessage(GetLastError());
+        CloseHandle(file);
+        return NoHostFile;
+    }
+    facts->size = (static_cast<uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    facts->fileTime = FileTimeValue(information.ftLastWriteTime);
+    facts->timeKnown = 1;
+    facts->kind = HostRegularFile;
+    facts->notRegular = "not a regular file";
+    if (type != FILE_TYPE_DISK) {
+        facts->kind = HostSpecialFile;
+        facts->notRegular = "a pipe or a device, not a regular file";
+    } else if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        facts->kind = HostLink;
+        facts->notRegular = "a symbolic link or another reparse point, not a regular file";
+    } else if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        facts->kind = HostSubfolder;
+        facts->notRegular = "a folder, not a regular file";
+    }
+    return reinterpret_cast<HostFile>(file);
+}
+
+int ReadHostFileChunk(HostFile file, void* buffer, size_t wanted, size_t* got, std::string* error) {
+    DWORD chunk = wanted > (1u << 30) ? (1u << 30) : static_cast<DWORD>(wanted);
+    DWORD read = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(file), buffer, chunk, &read, nullptr)) {
+        *error = SystemMessage(GetLastError());
+        return 0;
+    }
+    *got = read;
+    return 1;
+}
+
+void CloseHostFile(HostFile file) {
+    CloseHandle(reinterpret_cast<HANDLE>(file));
+}
+
+HostFile CreateNewHostFile(const char* path, int* exists, std::string* error) {
+    HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return reinterpret_cast<HostFile>(file);
+    DWORD code = GetLastError();
+    *exists = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
+    *error = SystemMessage(code);
+    return NoHostFile;
+}
+
+int WriteHostFileWhole(HostFile file, const void* data, size_t size, std::string* error) {
+    if (WriteHandle(reinterpret_cast<HANDLE>(file), data, size)) return 1;
+    *error = SystemMessage(GetLastError());
     return 0;
 }
 
-int WriteHostOutput(HostOutput& output, const void* data, size_t size) {
-    if (WriteHandle(reinterpret_cast<HANDLE>(output.handle), data, size)) return 1;
-    Report("%s: cannot write: %s", output.finalPath.c_str(), SystemMessage(GetLastError()).c_str());
-    return 0;
-}
-
-int WriteHostOutputAt(HostOutput& output, uint64_t offset, const void* data, size_t size) {
-    HANDLE file = reinterpret_cast<HANDLE>(output.handle);
+int WriteHostFileAt(HostFile file, uint64_t offset, const void* data, size_t size, std::string* error) {
+    HANDLE handle = reinterpret_cast<HANDLE>(file);
     LARGE_INTEGER position, end, zero;
     position.QuadPart = static_cast<LONGLONG>(offset);
     zero.QuadPart = 0;
-    if (SetFilePointerEx(file, zero, &end, FILE_CURRENT) &&
-        SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && WriteHandle(file, data, size) &&
-        SetFilePointerEx(file, end, nullptr, FILE_BEGIN))
+    if (SetFilePointerEx(handle, zero, &end, FILE_CURRENT) &&
+        SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) && WriteHandle(handle, data, size) &&
+        SetFilePointerEx(handle, end, nullptr, FILE_BEGIN))
         return 1;
-    Report("%s: cannot write: %s", output.finalPath.c_str(), SystemMessage(GetLastError()).c_str());
+    *error = SystemMessage(GetLastError());
     return 0;
 }
 
-namespace {
-// Stamps the file with fileTime when one is given, flushes and closes it. Windows has no flush of a whole
-// volume short of administrator rights, so every file is flushed on its own.
-int CloseOutputFile(HostOutput& output, const uint64_t* fileTime) {
-    HANDLE file = reinterpret_cast<HANDLE>(output.handle);
+int FinishHostFile(HostFile file, const uint64_t* fileTime, int flush, std::string* error) {
+    HANDLE handle = reinterpret_cast<HANDLE>(file);
     int done = 1;
     if (fileTime) {
         FILETIME time;
         time.dwLowDateTime = static_cast<DWORD>(*fileTime);
         time.dwHighDateTime = static_cast<DWORD>(*fileTime >> 32);
-        done = SetFileTime(file, &time, &time, &time) != 0;
+        done = SetFileTime(handle, &time, &time, &time) != 0;
     }
-    done = done && FlushFileBuffers(file);
-    DWORD error = done ? 0 : GetLastError();
-    if (!CloseHandle(file) && done) {
-        error = GetLastError();
+    done = done && (!flush || FlushFileBuffers(handle));
+    DWORD code = done ? 0 : GetLastError();
+    if (!CloseHandle(handle) && done) {
+        code = GetLastError();
         done = 0;
     }
-    output.handle = -1;
-    if (done) return 1;
-    Report("%s: cannot write: %s", output.finalPath.c_str(), SystemMessage(error).c_str());
-    AbandonHostOutput(output);
+    if (!done) *error = SystemMessage(code);
+    return done;
+}
+
+int MoveHostFile(const char* from, const char* to, std::string* error) {
+    if (MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return 1;
+    *error = SystemMessage(GetLastError());
     return 0;
 }
 
-int MoveIntoPlace(HostOutput& output) {
-    if (!MoveFileExW(WidePath(output.temporaryPath.c_str()).c_str(),
-                     WidePath(output.finalPath.c_str()).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        Report("%s: cannot put the file in place: %s", output.finalPath.c_str(),
-               SystemMessage(GetLastError()).c_str());
-        AbandonHostOutput(output);
-        return 0;
-    }
-    output.temporaryPath.clear();
+void DeleteHostFile(const char* path) {
+    DeleteFileW(WidePath(path).c_str());
+}
+
+// Windows has no flush of a whole volume short of administrator rights: every file is flushed on its own,
+// and every move is written through.
+const int HostSyncsVolumes = 0;
+
+int SyncHostVolume(const std::string&, std::string*) {
     return 1;
 }
-} // namespace
 
-int FinishHostOutput(HostOutput& output, const uint64_t* fileTime) {
-    return CloseOutputFile(output, fileTime) && MoveIntoPlace(output);
+int SyncHostFolderNames(const std::string&, std::string*) {
+    return 1;
 }
 
-int CloseHostOutput(HostOutput& output, const uint64_t* fileTime) {
-    return CloseOutputFile(output, fileTime);
+std::string HostFolderOf(const std::string& path) {
+    size_t separator = path.find_last_of("\\/:");
+    if (separator == std::string::npos) return ".";
+    // A drive's own folder keeps what makes it one: "C:" (its current folder), "C:\" or "\" alone.
+    if (path[separator] == ':' || separator == 0 || (separator == 2 && path[1] == ':'))
+        return path.substr(0, separator + 1);
+    return path.substr(0, separator);
 }
 
-int PlaceHostOutputs(std::vector<HostOutput>& outputs) {
-    int placed = 1;
-    for (size_t i = 0; placed && i < outputs.size(); ++i)
-        placed = MoveIntoPlace(outputs[i]);
-    for (HostOutput& output : outputs)
-        AbandonHostOutput(output);
-    outputs.clear();
-    return placed;
-}
-
-void AbandonHostOutput(HostOutput& output) {
-    if (output.handle != -1) CloseHandle(reinterpret_cast<HANDLE>(output.handle));
-    output.handle = -1;
-    if (!output.temporaryPath.empty()) DeleteFileW(WidePath(output.temporaryPath.c_str()).c_str());
-    output.temporaryPath.clear();
+uint32_t HostNameSeed() {
+    return GetTickCount() ^ (GetCurrentProcessId() << 16);
 }
 
 int MakeProfileCopy(const unsigned char* content, size_t size, char* path, size_t capacity) {
