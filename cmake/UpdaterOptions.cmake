@@ -24,5 +24,10 @@ function(updater_product_target target)
     # No -fdata-sections: mingw's GCC then puts zero-filled objects (the state record) into .data, where
     # they take their full size in the file.
     target_compile_options(${target} PRIVATE -Os -ffunction-sections)
+    # Nothing unwinds the 32-bit updater's frames (no exceptions): its unwind tables were a seventh of
+    # the program. 64-bit Windows walks stacks by them, so that build keeps them.
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      target_compile_options(${target} PRIVATE -fno-asynchronous-unwind-tables)
+    endif()
   endif()
 endfunction()
