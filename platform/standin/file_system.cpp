@@ -39,6 +39,7 @@ int movesBeforeRefusal = -1; // moves still made before the one refused; -1: non
 bool hasTempPath = false;
 char tempPath[1024];
 DWORD lastError = 0;
+Standin::HostPathResolver pathResolver = nullptr;
 
 DriveMapping* DriveOf(const char* path) {
     if (!path || !path[0] || path[1] != ':') return nullptr;
@@ -102,6 +103,7 @@ void ResetFileSystem() {
     extendedQueryAvailable = true;
     memset(&durability, 0, sizeof durability);
     movesBeforeRefusal = -1;
+    pathResolver = nullptr;
     ResetDllSearch();
     hasTempPath = false;
     lastError = 0;
@@ -151,9 +153,14 @@ int HostPath(const char* path, char* hostPath, size_t capacity) {
         size_t used = strlen(drive->folder);
         if (used + 1 >= capacity) return 0;
         memcpy(hostPath, drive->folder, used + 1);
-        return AppendConverted(hostPath, capacity, used, path + 2);
+        if (!AppendConverted(hostPath, capacity, used, path + 2)) return 0;
+        return pathResolver ? pathResolver(hostPath, capacity, used) : 1;
     }
     return AppendConverted(hostPath, capacity, 0, path);
+}
+
+void SetHostPathResolver(HostPathResolver resolver) {
+    pathResolver = resolver;
 }
 
 void CopyHostText(char* destination, size_t capacity, const char* source) {
