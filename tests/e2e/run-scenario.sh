@@ -23,6 +23,7 @@
 # Usage: run-scenario.sh SCENARIO_DIR WORK_DIR TEMPLATE_PREFIX WINDOWS_BIN_DIR UPDPACK
 # The work folder is removed after a pass unless E2E_KEEP_WORK=1.
 # With E2E_UPDATER=FILE the packed updater is kept in FILE, or taken from it when it exists (no packing).
+# With E2E_BEFORE_RUN=FILE that file is sourced just before the driver starts the updater.
 # Exit status: 0 pass, 1 fail, 77 skipped (the machine cannot provide what the scenario needs).
 set -u
 scenario=$(cd "$1" && pwd)
@@ -288,6 +289,9 @@ if [ -f "$scenario/expect-files" ]; then
         esac
     done <"$scenario/expect-files"
 fi
+
+# E2E_BEFORE_RUN=FILE: sourced here, with the scene laid out and nothing run yet (plan-agreement.sh).
+[ -z "${E2E_BEFORE_RUN:-}" ] || . "$E2E_BEFORE_RUN"
 
 # The scenario.
 started=$(date +%s)

@@ -56,6 +56,7 @@ struct Plan {
     std::vector<PlanItem> items;
     std::string outcome; // completes, stops, nothing-to-update, waits-for-disc, short-of-space
     uint64_t preparedBytes;
+    int dataFolderMissing; // the data folder is yet to be made by the run (its parent is there)
 };
 
 // The entry of folder that Windows would open for name (code page 932): the name as it stands in UTF-8,
@@ -130,6 +131,18 @@ std::string FolderOf(const char* target) {
     return std::string(target, last);
 }
 
+std::string WithoutSeparator(const char* folder) {
+    std::string text = folder;
+    if (!text.empty() && text.back() == '\\' && FolderOf(folder).size() == text.size() - 1) text.pop_back();
+    return text;
+}
+
+// Whether the folder (without a final separator) is there once the items before have run. A name with a
+// final "?" in createdFolders marks a folder that does not exist but can be made (a missing data folder).
+int FolderThere(const std::string& folder, const std::set<std::string>& createdFolders) {
+    return IsFolder(folder.c_str()) || createdFolders.count(folder);
+}
+
 const char* ModeName(int32_t mode) {
     switch (mode) {
     case ModeNewer:
@@ -174,9 +187,10 @@ int DecideArchiveItem(const UpdateItem& update, int overwriteOnly, std::set<std:
     }
     // The updater creates this one folder level whatever becomes of the item; it takes when its parent is
     // there.
-    if (!IsFolder(folder) && !createdFolders.count(folder) &&
-        (IsFolder(FolderOf(folder).c_str()) || createdFolders.count(FolderOf(folder)))) {
-        createdFolders.insert(folder);
+    std::string made = WithoutSeparator(folder);
+    if (!FolderThere(made, createdFolders) &&
+        (FolderThere(FolderOf(made.c_str()), createdFolders) || createdFolders.count(made + "?"))) {
+        createdFolders.insert(made);
         item.createsFolder = DisplayPath(folder);
     }
 
@@ -214,7 +228,7 @@ int DecideArchiveItem(const UpdateItem& update, int overwriteOnly, std::set<std:
     }
     // The prepared file goes beside the target: its folder must be there, or be made by the run.
     std::string parent = FolderOf(target);
-    if (!IsFolder(parent.c_str()) && !createdFolders.count(parent)) {
+    if (!FolderThere(parent, createdFolders)) {
         Refuse(item, {});
         item.text = "refused: the folder " + DisplayPath(parent.c_str()) + " does not exist; " + item.text;
         return 0;
@@ -390,6 +404,7 @@ void ReadPlanItems(Plan& plan) {
     // The keys again, for the entries the filter left out: ReadUpdatePlan keeps only the others, in order.
     int stopped = 0;
     std::set<std::string> createdFolders;
+    if (plan.dataFolderMissing) createdFolders.insert(std::string(1, DataDrive) + ":?");
     char sourceRoot[3] = "";
     for (int list = 0; list < 2; ++list) {
         int32_t next = 0;
@@ -537,7 +552,23 @@ int PlanUpdate(const char* archivePath, const char* gameDir, const PlanOptions& 
     Standin::SetHostPathResolver(ResolveHostPath);
     ResetUpdaterContext();
     if (!MapFolder(GameDrive, gameDir, DRIVE_FIXED)) return 0;
-    if (options.dataDir && !MapFolder(DataDrive, options.dataDir, DRIVE_FIXED)) return 0;
+    // A data folder that is not there yet is made by the run's first data item, as long as the folder
+    // that holds it is there.
+    int dataFolderMissing = options.dataDir && !IsHostFolder(options.dataDir);
+    if (dataFolderMissing) {
+        std::string parent = options.dataDir;
+        while (parent.size() > 1 && parent.back() == '/')
+            parent.pop_back();
+        size_t slash = parent.rfind('/');
+        parent = slash == std::string::npos ? "." : slash == 0 ? "/" : parent.substr(0, slash);
+        if (!IsHostFolder(parent.c_str())) {
+            Report("%s: no such folder, nor one that holds it", options.dataDir);
+            return 0;
+        }
+        Standin::SetDrive(DataDrive, options.dataDir, DRIVE_FIXED);
+    } else if (options.dataDir && !MapFolder(DataDrive, options.dataDir, DRIVE_FIXED)) {
+        return 0;
+    }
     for (size_t i = 0; i < options.discDirs.size(); ++i) {
         if (!MapFolder(static_cast<char>(FirstDiscDrive + i), options.discDirs[i].c_str(), DRIVE_CDROM))
             return 0;
@@ -566,6 +597,7 @@ int PlanUpdate(const char* archivePath, const char* gameDir, const PlanOptions& 
         Updater.Install.InstMode = options.variant;
         Updater.Install.InstAdd = options.add;
         Plan plan = Plan();
+        plan.dataFolderMissing = dataFolderMissing;
         if (!StartAsTheUpdater(plan)) {
             plan.outcome = "stops";
         } else if (!CheckFreeSpace(plan)) {
