@@ -156,14 +156,19 @@ const char* ModeName(int32_t mode) {
     }
 }
 
-void Refuse(PlanItem& item, const std::vector<std::string>& messages) {
+// The item stops the run: its boxes (the lower routine's first) and why, when the boxes do not say.
+void RefuseWith(PlanItem& item, const std::vector<std::string>& messages, const std::string& reason) {
     item.verdict = "refused";
     item.messages = messages;
-    item.messages.push_back(WriteFailure);
-    item.text = "refused: the updater shows";
+    item.text = "refused: " + (reason.empty() ? "" : reason + "; ") + "the updater shows";
     for (const std::string& message : item.messages)
         item.text += " \"" + message + "\"";
     item.text += ", stops and changes nothing";
+}
+
+void Refuse(PlanItem& item, std::vector<std::string> messages, const std::string& reason) {
+    messages.push_back(WriteFailure);
+    RefuseWith(item, messages, reason);
 }
 
 // One archive item, decided as PrepareArchiveFiles decides it. createdFolders holds the folders that
@@ -174,8 +179,7 @@ int DecideArchiveItem(const UpdateItem& update, int overwriteOnly, std::set<std:
     item.path = TextFromArchive(update.path);
     char folder[ArchiveTargetCapacity], target[ArchiveTargetCapacity];
     if (!BuildArchiveTarget(update, folder, target)) {
-        Refuse(item, {});
-        item.text = "refused: the path is too long; " + item.text;
+        Refuse(item, {}, "the path is too long");
         return 0;
     }
     item.target = DisplayPath(target);
@@ -223,14 +227,13 @@ int DecideArchiveItem(const UpdateItem& update, int overwriteOnly, std::set<std:
     uint32_t size = 0;
     const char* name = update.path + update.nameOffset;
     if (!CheckEntryWrite(target, name, update.mode == ModeNewer, &keep, &size)) {
-        Refuse(item, BoxesSince(boxes));
+        Refuse(item, BoxesSince(boxes), "");
         return 0;
     }
     // The prepared file goes beside the target: its folder must be there, or be made by the run.
     std::string parent = FolderOf(target);
     if (!FolderThere(parent, createdFolders)) {
-        Refuse(item, {});
-        item.text = "refused: the folder " + DisplayPath(parent.c_str()) + " does not exist; " + item.text;
+        Refuse(item, {}, "the folder " + DisplayPath(parent.c_str()) + " does not exist");
         return 0;
     }
     DWORD attributes = GetFileAttributesA(target);
@@ -269,10 +272,8 @@ std::vector<char> DrivesHoldingDisk(int disk) {
     return found;
 }
 
-void RefuseCopy(PlanItem& item, const CopyItem& copy) {
-    Refuse(item, {});
-    item.messages.assign(1, "SETUP.INI : \"" + TextFromArchive(copy.path) + "\" のコピーに失敗しました");
-    item.text = "refused: the updater shows \"" + item.messages[0] + "\", stops and changes nothing";
+void RefuseCopy(PlanItem& item, const CopyItem& copy, const std::string& reason) {
+    RefuseWith(item, {"SETUP.INI : \"" + TextFromArchive(copy.path) + "\" のコピーに失敗しました"}, reason);
 }
 
 // One copy item, decided as CopyFromDisks decides it. 0 when the updater stops (or waits) here.
@@ -280,7 +281,7 @@ int DecideCopyItem(const CopyItem& copy, char* sourceRoot, Plan& plan, PlanItem&
     item.path = TextFromArchive(copy.path);
     item.disk = copy.disk;
     if (copy.disk < 0 || copy.disk > 9) {
-        RefuseCopy(item, copy);
+        RefuseCopy(item, copy, "the disk is not a digit");
         return 0;
     }
     if (copy.disk != 0) {
@@ -303,8 +304,7 @@ int DecideCopyItem(const CopyItem& copy, char* sourceRoot, Plan& plan, PlanItem&
         sourceRoot[1] = ':';
         sourceRoot[2] = '\0';
     } else if (sourceRoot[0] == '\0') {
-        RefuseCopy(item, copy);
-        item.text = "refused: no disc was searched before this disk-0 item; " + item.text;
+        RefuseCopy(item, copy, "no disc was searched before this disk-0 item");
         return 0;
     }
     char source[MAX_PATH], destination[MAX_PATH];
@@ -312,14 +312,13 @@ int DecideCopyItem(const CopyItem& copy, char* sourceRoot, Plan& plan, PlanItem&
         !CopyText(destination, sizeof destination, Updater.Install.InstPath) ||
         !JoinPath(destination, sizeof destination, copy.path) || strlen(source) > MAX_PATH - 1 ||
         strlen(destination) > MAX_PATH - 1) {
-        RefuseCopy(item, copy);
+        RefuseCopy(item, copy, "the path is too long");
         return 0;
     }
     DWORD attributes = GetFileAttributesA(source);
     std::string from = "disc " + std::to_string(copy.disk) + " (" + DisplayPath(sourceRoot) + ")";
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        RefuseCopy(item, copy);
-        item.text = "refused: " + DisplayPath(source) + " is not on the disc; " + item.text;
+        RefuseCopy(item, copy, DisplayPath(source) + " is not on the disc");
         return 0;
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
