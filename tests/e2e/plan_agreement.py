@@ -7,6 +7,7 @@ digest). Every item's verdict must match the change of its target, the outcome m
 outcome must be OUTCOME (what the run showed), and every change on disk must be claimed by an item. Prints one line per item; exit status 1 on any
 disagreement.
 """
+import hashlib
 import json
 import os
 import sys
@@ -19,6 +20,12 @@ def listing(path):
             fields = line.rstrip("\n").split("\t")
             files[fields[0]] = tuple(fields[1:])
     return files
+
+
+def digest(path):
+    """The listing's content digest: the first 12 hex digits of the SHA-1."""
+    with open(path, "rb") as data:
+        return hashlib.sha1(data.read()).hexdigest()[:12]
 
 
 def main():
@@ -68,13 +75,22 @@ def main():
         elif verdict == "data-kept":
             check(item, bool(old and new and len(new) > 1 and old[3] == new[3] and old[1] != new[1]), describe(target))
         elif verdict == "copied-file":
-            check(item, new is not None and new != old, describe(target))
+            source = os.path.join(item["discFolders"][0], item["path"].replace("\\", "/"))
+            check(item, bool(new and len(new) > 1 and new[3] == digest(source)), describe(target))
         elif verdict == "copied-folder":
+            # Every file of the disc's folder arrives under the installation folder, merged with what is there.
             name = item["path"].replace("\\", "/")
-            inside = [p for p in after if p.startswith(os.path.join(target, name) + "/")]
-            claimed.update(inside)
+            source = os.path.join(item["discFolders"][0], name)
             claimed.add(os.path.join(target, name))
-            check(item, bool(inside), "nothing arrived under " + os.path.join(target, name))
+            missing = []
+            for folder, _, files in os.walk(source):
+                for file in files:
+                    relative = os.path.relpath(os.path.join(folder, file), item["discFolders"][0])
+                    installed = state(after, os.path.join(target, relative))
+                    claimed.add(os.path.normpath(os.path.join(target, relative)))
+                    if not installed or len(installed) < 4 or installed[3] != digest(os.path.join(folder, file)):
+                        missing.append(relative)
+            check(item, not missing, "the disc's %s did not arrive whole" % ", ".join(missing))
         else:
             check(item, False, "no run can show the verdict " + verdict)
 
