@@ -424,11 +424,15 @@ void ReadPlanItems(Plan& plan) {
                 int filter;
                 ParseUpdateValue(value, &parsed, &filter);
                 variant = filter;
+                item.mode = ModeName(parsed.mode);
+                item.path = TextFromArchive(parsed.path);
                 excluded = filter >= 0 && static_cast<DWORD>(filter) != Updater.Install.InstMode;
             } else {
                 CopyItem parsed;
                 excluded = ParseCopyValue(value, &parsed, &variant) &&
                            static_cast<DWORD>(variant) != Updater.Install.InstMode;
+                item.path = TextFromArchive(parsed.path);
+                item.disk = parsed.disk;
             }
             if (excluded) {
                 item.verdict = "filtered";
