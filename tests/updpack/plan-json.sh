@@ -138,7 +138,10 @@ expect("UpdateFile02 mode", plan["items"][2]["mode"], "newer")
 expect("UpdateFile01 bytes", plan["items"][1]["bytes"], len("new plain-old.dat\n"))
 expect("CopyFile00 disc folders", plan["items"][11]["discFolders"], [work + "/disc2"])
 expect("CopyFile00 disk", plan["items"][11]["disk"], 1)
-expect("prepared", plan["freeSpace"]["prepared"],
+expect("CopyFile00 bytes", plan["items"][11]["bytes"], len("readme\n"))
+expect("CopyFile01 bytes", plan["items"][12]["bytes"], len("intro\n"))
+expect("CopyFile01 text", plan["items"][12]["text"].endswith("(1 files, 6 bytes)"), True)
+expect("written", plan["freeSpace"]["written"],
        sum(i["bytes"] for i in plan["items"]))
 if problems:
     print("\n".join(problems))

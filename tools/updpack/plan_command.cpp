@@ -42,7 +42,7 @@ struct PlanItem {
     std::vector<std::string> messages; // the updater's boxes, in order
     std::vector<std::string> discFolders;
     int disk;
-    uint64_t bytes; // prepared beside the installed file
+    uint64_t bytes; // what the item writes: prepared beside the installed file, or copied from a disc
 };
 
 struct Plan {
@@ -258,6 +258,25 @@ int DecideArchiveItem(const UpdateItem& update, int overwriteOnly, std::set<std:
     return 1;
 }
 
+// Files and bytes below a host folder, sub-folders included; links are not followed.
+void CountFolder(const std::string& folder, uint64_t* files, uint64_t* bytes) {
+    DIR* listing = opendir(folder.c_str());
+    if (!listing) return;
+    while (const dirent* entry = readdir(listing)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat status;
+        if (lstat((folder + "/" + name).c_str(), &status) != 0) continue;
+        if (S_ISDIR(status.st_mode)) {
+            CountFolder(folder + "/" + name, files, bytes);
+        } else if (S_ISREG(status.st_mode)) {
+            ++*files;
+            *bytes += static_cast<uint64_t>(status.st_size);
+        }
+    }
+    closedir(listing);
+}
+
 // The CD-ROM drives holding disk's check file, in the updater's search order (the first is used).
 std::vector<char> DrivesHoldingDisk(int disk) {
     std::vector<char> found;
@@ -325,7 +344,10 @@ int DecideCopyItem(const CopyItem& copy, char* sourceRoot, Plan& plan, PlanItem&
         item.mode = "folder";
         item.target = DisplayPath(Updater.Install.InstPath);
         item.verdict = "copied-folder";
-        item.text = "copied from " + from + ": the folder is merged into the installation folder";
+        uint64_t files = 0;
+        CountFolder(DisplayPath(source), &files, &item.bytes);
+        item.text = "copied from " + from + ": the folder is merged into the installation folder (" +
+                    std::to_string(files) + " files, " + std::to_string(item.bytes) + " bytes)";
         return 1;
     }
     item.mode = "file";
@@ -477,7 +499,7 @@ void PrintJson(const Plan& plan, const char* archivePath, const char* gameDir, c
            JsonStrings(plan.stageMessages).c_str());
     printf("  \"overwriteOnly\": %s,\n", plan.overwriteOnly ? "true" : "false");
     printf("  \"freeSpace\": {\"required\": %u, \"checked\": %s, \"free\": %llu, \"enough\": %s, "
-           "\"message\": %s, \"prepared\": %llu},\n",
+           "\"message\": %s, \"written\": %llu},\n",
            static_cast<uint32_t>(plan.required), plan.spaceChecked ? "true" : "false",
            static_cast<unsigned long long>(plan.freeBytes), plan.spaceMessage.empty() ? "true" : "false",
            OrNull(plan.spaceMessage).c_str(), static_cast<unsigned long long>(plan.preparedBytes));
@@ -530,7 +552,7 @@ void PrintText(const Plan& plan, const char* archivePath, const char* gameDir, c
     else
         printf("free space: RequiredDiskSpace %u bytes, checked against %llu free",
                static_cast<uint32_t>(plan.required), static_cast<unsigned long long>(plan.freeBytes));
-    printf("; the files prepared beside the installed ones take %llu bytes\n",
+    printf("; the run writes %llu bytes (files prepared beside the installed ones, and disc copies)\n",
            static_cast<unsigned long long>(plan.preparedBytes));
     printf("outcome: %s\n", plan.outcome.c_str());
 }
