@@ -573,8 +573,9 @@ size_t WritePeWithResources(const unsigned char* image, size_t size, const PeRes
     // A signature covers the whole file: any rewrite breaks it, so the signing comes after.
     if (Read32(image + DirectoryOffset(pe, DirectorySecurity)) != 0 ||
         Read32(image + DirectoryOffset(pe, DirectorySecurity) + 4) != 0) {
-        SetError(error, "the program is signed (it carries a certificate table), and adding the archive would "
-                        "break the signature: build from the unsigned stub, then sign the built updater");
+        SetError(error,
+                 "the program is signed (it carries a certificate table), and adding the archive would "
+                 "break the signature: build from the unsigned stub, then sign the built updater");
         return 0;
     }
     if (Read32(image + pe.coffOffset + 8) != 0 || (last.rawSize && size != last.rawPointer + last.rawSize)) {
