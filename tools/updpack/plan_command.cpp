@@ -6,6 +6,7 @@
 // copy of "UPDATE.INI" the profile reader needs lives outside every folder given and is removed again.
 // Boxes the updater's routines show are taken from the stand-in's recorder and reported as the verdict's
 // messages; the few texts the run itself shows around them are written here in UTF-8, as the tool prints.
+#include "tools/updpack/plan_report.h"
 #include "tools/updpack/updpack.h"
 
 #include "archive/archive.h"
@@ -29,35 +30,6 @@ namespace {
 
 const char WriteFailure[] = "ファイルの書き込みに失敗しました";
 const char GameDrive = 'C', DataDrive = 'D', FirstDiscDrive = 'E';
-
-struct PlanItem {
-    std::string key, value; // the "[UPDATE]" key and its value as written
-    std::string list;       // "update" or "copy"
-    std::string mode;       // plain, newer, data, existing; for a copy: file, folder
-    std::string path;       // the item's path
-    std::string target;     // the host file or folder it concerns
-    std::string verdict;    // a word for pipelines
-    std::string text;       // the same for people
-    std::string createsFolder;
-    std::vector<std::string> messages; // the updater's boxes, in order
-    std::vector<std::string> discFolders;
-    int disk;
-    uint64_t bytes; // what the item writes: prepared beside the installed file, or copied from a disc
-};
-
-struct Plan {
-    std::string stage; // where the updater stops before any item, or empty
-    std::vector<std::string> stageMessages;
-    int overwriteOnly;
-    int32_t required;   // RequiredDiskSpace as the updater converts it
-    int spaceChecked;   // 1 when the updater queries the drive before the run
-    uint64_t freeBytes; // what that query reported
-    std::string spaceMessage;
-    std::vector<PlanItem> items;
-    std::string outcome; // completes, stops, nothing-to-update, waits-for-disc, short-of-space
-    uint64_t preparedBytes;
-    int dataFolderMissing; // the data folder is yet to be made by the run (its parent is there)
-};
 
 // The entry of folder that Windows would open for name (code page 932): the name as it stands in UTF-8,
 // else the one entry whose code page 932 form the updater's case-insensitive compare takes for it; the
@@ -478,85 +450,6 @@ void ReadPlanItems(Plan& plan) {
     if (plan.outcome.empty()) plan.outcome = "completes";
 }
 
-std::string JsonStrings(const std::vector<std::string>& texts) {
-    std::string out = "[";
-    for (size_t i = 0; i < texts.size(); ++i)
-        out += (i ? ", " : "") + JsonString(texts[i]);
-    return out + "]";
-}
-
-std::string OrNull(const std::string& text) {
-    return text.empty() ? "null" : JsonString(text);
-}
-
-void PrintJson(const Plan& plan, const char* archivePath, const char* gameDir, const PlanOptions& options) {
-    printf("{\n  \"updater\": %s,\n  \"game\": %s,\n  \"data\": %s,\n  \"variant\": %u,\n  \"add\": %u,\n",
-           JsonString(archivePath).c_str(), JsonString(gameDir).c_str(),
-           options.dataDir ? JsonString(options.dataDir).c_str() : "null", options.variant, options.add);
-    printf("  \"discs\": %s,\n", JsonStrings(options.discDirs).c_str());
-    printf("  \"outcome\": %s,\n  \"stoppedAt\": %s,\n  \"messages\": %s,\n",
-           JsonString(plan.outcome).c_str(), OrNull(plan.stage).c_str(),
-           JsonStrings(plan.stageMessages).c_str());
-    printf("  \"overwriteOnly\": %s,\n", plan.overwriteOnly ? "true" : "false");
-    printf("  \"freeSpace\": {\"required\": %u, \"checked\": %s, \"free\": %llu, \"enough\": %s, "
-           "\"message\": %s, \"written\": %llu},\n",
-           static_cast<uint32_t>(plan.required), plan.spaceChecked ? "true" : "false",
-           static_cast<unsigned long long>(plan.freeBytes), plan.spaceMessage.empty() ? "true" : "false",
-           OrNull(plan.spaceMessage).c_str(), static_cast<unsigned long long>(plan.preparedBytes));
-    printf("  \"items\": [");
-    for (size_t i = 0; i < plan.items.size(); ++i) {
-        const PlanItem& item = plan.items[i];
-        printf(
-            "%s\n    {\"key\": %s, \"list\": %s, \"value\": %s, \"mode\": %s, \"path\": %s, \"disk\": %d,\n"
-            "     \"target\": %s, \"verdict\": %s, \"text\": %s,\n"
-            "     \"createsFolder\": %s, \"discFolders\": %s, \"messages\": %s, \"bytes\": %llu}",
-            i ? "," : "", JsonString(item.key).c_str(), JsonString(item.list).c_str(),
-            JsonString(item.value).c_str(), OrNull(item.mode).c_str(), OrNull(item.path).c_str(), item.disk,
-            OrNull(item.target).c_str(), JsonString(item.verdict).c_str(), JsonString(item.text).c_str(),
-            OrNull(item.createsFolder).c_str(), JsonStrings(item.discFolders).c_str(),
-            JsonStrings(item.messages).c_str(), static_cast<unsigned long long>(item.bytes));
-    }
-    printf("%s]\n}\n", plan.items.empty() ? "" : "\n  ");
-}
-
-void PrintText(const Plan& plan, const char* archivePath, const char* gameDir, const PlanOptions& options) {
-    printf("plan of %s for %s (installation variant %u)\n", archivePath, gameDir, options.variant);
-    if (!plan.stage.empty() && plan.items.empty()) {
-        printf("the updater stops at %s", plan.stage.c_str());
-        if (plan.stageMessages.empty()) printf(" without a message");
-        for (const std::string& message : plan.stageMessages)
-            printf(" with \"%s\"", message.c_str());
-        printf("; nothing changes\n");
-        return;
-    }
-    if (!plan.spaceMessage.empty())
-        printf("free space: short: the updater shows \"%s\" and changes nothing until space is freed\n",
-               plan.spaceMessage.c_str());
-    for (const PlanItem& item : plan.items) {
-        printf("%s  %s\n", item.key.c_str(), item.value.c_str());
-        if (!item.createsFolder.empty()) printf("    creates the folder %s\n", item.createsFolder.c_str());
-        printf("    %s\n", item.text.c_str());
-        if (!item.target.empty()) printf("    %s\n", item.target.c_str());
-        if (item.discFolders.size() > 1) {
-            printf("    the check file is in:");
-            for (const std::string& folder : item.discFolders)
-                printf(" %s", folder.c_str());
-            printf(" (the first is used)\n");
-        }
-    }
-    if (plan.outcome == "nothing-to-update")
-        printf("every entry is left out: the updater shows \"%s\" and changes nothing\n",
-               plan.stageMessages[0].c_str());
-    if (plan.required == 0)
-        printf("free space: no RequiredDiskSpace, no check before the run");
-    else
-        printf("free space: RequiredDiskSpace %u bytes, checked against %llu free",
-               static_cast<uint32_t>(plan.required), static_cast<unsigned long long>(plan.freeBytes));
-    printf("; the run writes %llu bytes (files prepared beside the installed ones, and disc copies)\n",
-           static_cast<unsigned long long>(plan.preparedBytes));
-    printf("outcome: %s\n", plan.outcome.c_str());
-}
-
 int MapFolder(char letter, const char* folder, UINT type) {
     if (!IsHostFolder(folder)) {
         Report("%s: no such folder", folder);
@@ -633,9 +526,9 @@ int PlanUpdate(const char* archivePath, const char* gameDir, const PlanOptions& 
             ReadPlanItems(plan);
         }
         if (options.json)
-            PrintJson(plan, archivePath, gameDir, options);
+            PrintPlanJson(plan, archivePath, gameDir, options);
         else
-            PrintText(plan, archivePath, gameDir, options);
+            PrintPlanText(plan, archivePath, gameDir, options);
         RemoveProfileCopy(copy);
     }
     Updater.ArchiveImage = nullptr;
