@@ -1,13 +1,11 @@
-// Installation lookup: the installer's registry record under the current user, the presence of its
-// "SETUP.INI", the reading of that file, and the caption built from what it names. Owns Updater.Install,
-// Updater.SetupIniPath and Updater.Caption.
+// Installation lookup: the installer's registry record under the current user and the caption built from
+// what its "SETUP.INI" names (installed_setup.cpp reads that file). Owns Updater.Install and
+// Updater.Caption.
 #include "app/install_lookup.h"
 
 #include "context/updater_context.h"
 #include "report/messages.h"
 #include "platform/text_format.h"
-#include "setupcfg/path_join.h"
-#include "setupcfg/setup_config.h"
 
 #include <cstring>
 
@@ -68,23 +66,6 @@ int FindInstallation() {
     FormatText(message, sizeof message, "「%s」がインストールされていません", Updater.Setup.GameTitle);
     ShowError(message);
     return 0;
-}
-
-int CheckSetupIniPresent() {
-    int joined = CopyText(Updater.SetupIniPath, sizeof Updater.SetupIniPath, Updater.Install.InstPath) &&
-                 JoinPath(Updater.SetupIniPath, sizeof Updater.SetupIniPath, "SETUP.INI");
-    // An installation folder too long for the name cannot hold a "SETUP.INI" that this run could read.
-    if (!joined) Updater.SetupIniPath[0] = '\0';
-    if (!joined || GetFileAttributesA(Updater.SetupIniPath) == INVALID_FILE_ATTRIBUTES) {
-        ShowError("インストール先に \"SETUP.INI\" ファイルが見つかりません");
-        return 0;
-    }
-    return 1;
-}
-
-int ReadInstalledSetup() {
-    if (!CheckSetupIniPresent()) return 0;
-    return ReadSetupConfig();
 }
 
 void BuildCaption() {

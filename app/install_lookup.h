@@ -1,5 +1,5 @@
-// The installed product: its registry record, the installer's "SETUP.INI" beside it, and the caption that
-// names the updater from then on. Each step returns 1 to go on or 0 to end the run.
+// The installed product: its registry record, and the caption that names the updater from then on (the
+// installer's "SETUP.INI" beside it: installed_setup.h). Each step returns 1 to go on or 0 to end the run.
 #pragma once
 
 #include "platform/win32.h"
@@ -14,9 +14,5 @@ int QueryRegistryString(HKEY key, const char* name, char* buffer, DWORD capacity
 int ReadInstallRecord();
 // ReadInstallRecord, reporting "「%s」がインストールされていません" when the product is not installed.
 int FindInstallation();
-// Builds Updater.SetupIniPath and checks that something of that name exists in the installation folder.
-int CheckSetupIniPresent();
-// CheckSetupIniPresent and ReadSetupConfig.
-int ReadInstalledSetup();
 // Updater.Caption from "UpdaterTitle", or "<GameTitle> アップデータ <UpdaterVersion>".
 void BuildCaption();

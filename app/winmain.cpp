@@ -4,6 +4,7 @@
 #include "app/cleanup.h"
 #include "app/dll_search_path.h"
 #include "app/install_lookup.h"
+#include "app/installed_setup.h"
 #include "app/preflight_checks.h"
 #include "app/update_notice.h"
 #include "app/wizard.h"

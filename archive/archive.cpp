@@ -296,3 +296,13 @@ int PrepareEntry(const char* targetPath, const char* name, int checkTime, char* 
     if (owned) GlobalFree(content);
     return result;
 }
+
+int CheckEntryWrite(const char* targetPath, const char* name, int checkTime, int* keep, uint32_t* size) {
+    const ArchiveEntry* entry;
+    unsigned char* content;
+    int owned;
+    if (!OpenEntryForWrite(targetPath, name, checkTime, &entry, &content, &owned, keep)) return 0;
+    if (size) *size = entry->size;
+    if (owned) GlobalFree(content);
+    return 1;
+}

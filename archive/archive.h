@@ -46,3 +46,7 @@ int ExtractEntry(const char* targetPath, const char* name, int checkTime);
 // name in prepared, MAX_PATH bytes) stamped with the entry's time, also returned in fileTime. prepared
 // stays empty when the file on disk is kept (checkTime 1, later). The target is not touched. 1 or 0.
 int PrepareEntry(const char* targetPath, const char* name, int checkTime, char* prepared, FILETIME* fileTime);
+
+// PrepareEntry's decision alone, writing nothing: the same lookup, checks and messages. 1 with *keep 1 when
+// the file on disk would stay and the entry's size in *size (may be null); 0 after the message.
+int CheckEntryWrite(const char* targetPath, const char* name, int checkTime, int* keep, uint32_t* size);

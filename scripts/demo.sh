@@ -2,8 +2,9 @@
 # The main job, end to end: builds and installs updpack with its updater stub, builds the example updater
 # from examples/update with `updpack build` (every write mode, an install-variant filter, an agreement and
 # a CD-ROM copy), installs an example game into a fresh Wine prefix (registry, SETUP.INI, files, a CD-ROM
-# drive holding disk 1), runs the updater headless through every page with the end-to-end driver, and shows
-# what changed on disk and the exit status. Run from anywhere, as root on Debian 12; everything it makes
+# drive holding disk 1), shows what `updpack plan` says the update will do, runs the updater headless through
+# every page with the end-to-end driver, and shows what changed on disk, whether the plan agreed, and the
+# exit status. Run from anywhere, as root on Debian 12; everything it makes
 # lies under build/ (build/release, build/demo). The updater runs as an i686 program where this host
 # executes 32-bit programs and as an x86_64 one where it does not (scripts/wine-route.sh; UPDATER_WINE_ROUTE
 # forces either); the stub that is installed and ships is the i686 one on every host.
@@ -137,6 +138,13 @@ wine_run regedit /S "Z:$demo/registry.reg" >"$demo/regedit.log" 2>&1 || {
 echo "   registry HKCU\\Software\\ExampleSoft\\SampleGame: InstPath C:\\SampleGame, DataPath C:\\SampleGame\\save, InstMode 0"
 echo "   C:\\SampleGame\\SETUP.INI, the game's files, drive D: (CD-ROM) with SAMPLE1.CHK and movie\\"
 
+say "What the update will do, before it runs: updpack plan update.exe C:\\SampleGame --data C:\\SampleGame\\save --cdrom D:"
+# The plan runs natively, with the updater's own rules, over the same folders Wine shows as C: and D:.
+. tests/e2e/plan-snapshot.sh
+plan_snapshot "$game" >"$demo/plan-before.txt"
+"$updpack" plan "$demo/update.exe" "$game" --data "$game/save" --cdrom "$cdrom" | sed "s|$prefix/drive_c|C:|g; s|$cdrom|D:|g; s/^/   /"
+"$updpack" plan "$demo/update.exe" "$game" --data "$game/save" --cdrom "$cdrom" --json >"$demo/plan.json"
+
 mkdir -p "$prefix/drive_c/updater"
 cp "$demo/update.exe" "$prefix/drive_c/updater/update.exe"
 echo "   C:\\updater\\update.exe ($(stat -c %s "$prefix/drive_c/updater/update.exe") bytes)"
@@ -197,6 +205,17 @@ if [ "$status" -ne 0 ]; then
     sed 's/^/   /' "$demo/driver.stderr" | grep -v 'fixme\|err:' | tail -n 20
     echo
     echo "FAILED: the updater did not run through to \"完了\" with exit status 1 (driver status $status)"
+    exit 1
+fi
+
+say "The plan against the run: every verdict of updpack plan held against what changed on disk"
+plan_snapshot "$game" >"$demo/plan-after.txt"
+if python3 tests/e2e/plan_agreement.py "$demo/plan.json" "$demo/plan-before.txt" "$demo/plan-after.txt" completes \
+    >"$demo/plan-agreement.txt" 2>&1; then
+    echo "   the plan agreed with the run: $(tail -n 1 "$demo/plan-agreement.txt")"
+else
+    sed 's/^/   /' "$demo/plan-agreement.txt"
+    echo "FAILED: updpack plan disagreed with what the updater did"
     exit 1
 fi
 echo

@@ -9,14 +9,12 @@
 #include "context/updater_context.h"
 #include "report/messages.h"
 #include "platform/text_format.h"
-#include "setupcfg/path_join.h"
+#include "update/archive_item_rules.h"
 #include "update/staged_update.h"
 
 #include <cstring>
 
 namespace {
-
-enum { TargetCapacity = 1024, PlatformPathLimit = MAX_PATH - 1 };
 
 // Nothing of the run stays: the files prepared so far are deleted before the message.
 int Fail(HWND window, StagedUpdate* staged) {
@@ -24,22 +22,6 @@ int Fail(HWND window, StagedUpdate* staged) {
     ShowError("ファイルの書き込みに失敗しました");
     EndDialog(window, -1);
     return 0;
-}
-
-// Builds the target folder and the full target of item. 0 when either does not fit or the target is
-// longer than the platform's file calls take: such an item would otherwise be written under another,
-// cut name.
-int BuildTarget(const UpdateItem& item, char* folder, char* target) {
-    const char* base = item.mode == ModeData ? Updater.Install.DataPath : Updater.Install.InstPath;
-    if (!CopyText(folder, TargetCapacity, base)) return 0;
-    if (!JoinPath(folder, TargetCapacity, Updater.DataFolder)) return 0;
-    if (!CopyText(target, TargetCapacity, folder)) return 0;
-    if (!JoinPath(target, TargetCapacity, item.path)) return 0;
-    return strlen(target) <= PlatformPathLimit;
-}
-
-int IsFile(DWORD attributes) {
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // Records one prepared change of an archive item; a file that cannot be recorded is deleted again. 1 or 0.
@@ -65,11 +47,9 @@ int Stage(StagedUpdate* staged, const char* target, const char* prepared, int32_
 // by the archive's copy, which would lose the player's data; a read-only one stays as it is too. 0 when
 // the target does not exist (or is a folder) and the archive's copy is to be written.
 int KeepExistingData(const char* target, StagedUpdate* staged) {
-    DWORD attributes = GetFileAttributesA(target);
-    if (!IsFile(attributes)) return 0;
-    if (attributes & FILE_ATTRIBUTE_READONLY) return 1;
-    uint32_t size = 0;
-    unsigned char* content = ReadWholeFile(target, &size);
+    unsigned char* content;
+    uint32_t size;
+    if (ChooseDataRule(target, &content, &size) == DataFromArchive) return 0;
     if (!content) return 1;
     char prepared[MAX_PATH];
     if (PrepareWholeFile(target, content, size, nullptr, prepared))
@@ -83,17 +63,15 @@ int KeepExistingData(const char* target, StagedUpdate* staged) {
 int PrepareArchiveFiles(HWND window, int overwriteOnly, StagedUpdate* staged) {
     for (int32_t index = 0; index < Updater.UpdateCount; ++index) {
         const UpdateItem& item = Updater.UpdateItems[index];
-        char folder[TargetCapacity];
-        char target[TargetCapacity];
-        if (item.pathCut || !BuildTarget(item, folder, target)) return Fail(window, staged);
+        char folder[ArchiveTargetCapacity];
+        char target[ArchiveTargetCapacity];
+        if (!BuildArchiveTarget(item, folder, target)) return Fail(window, staged);
 
         // Outcome ignored: an existing folder is the common case, and a missing base shows up as the
         // write's failure. A folder made here is removed again when the run does not complete.
         CreateStagedFolder(staged, folder);
 
-        if (overwriteOnly || item.mode == ModeExisting) {
-            if (!IsFile(GetFileAttributesA(target))) continue;
-        }
+        if (SkippedAsMissing(item, overwriteOnly, target)) continue;
         if (item.mode == ModeData && KeepExistingData(target, staged)) continue;
 
         const char* name = item.path + item.nameOffset;

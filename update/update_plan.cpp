@@ -48,22 +48,14 @@ int ParseUpdateEntry(const char* value, UpdateItem* item) {
     return 1;
 }
 
-// Applies the copy grammar: [variant ","] [disk ":"] path, byte by byte, no blanks between the parts.
-// A disk byte that is not a digit gives a disk outside 0..9, refused when the copy is reached.
+// Applies the copy grammar with the install-variant filter. A disk byte that is not a digit gives a disk
+// outside 0..9, refused when the copy is reached.
 int ParseCopyEntry(const char* value, CopyItem* item) {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(value);
-    if (p[0] != '\0' && p[1] == ',') {
-        if (static_cast<DWORD>(static_cast<int32_t>(p[0]) - '0') != Updater.Install.InstMode) return 0;
-        p += 2;
-    }
-    int32_t disk = 0;
-    if (p[0] != '\0' && p[1] == ':') {
-        disk = static_cast<int32_t>(p[0]) - '0';
-        p += 2;
-    }
-    memset(item, 0, sizeof *item);
-    item->disk = disk;
-    CopyText(item->path, sizeof item->path, reinterpret_cast<const char*>(p));
+    CopyItem parsed;
+    int32_t variant;
+    if (ParseCopyValue(value, &parsed, &variant) && static_cast<DWORD>(variant) != Updater.Install.InstMode)
+        return 0;
+    *item = parsed;
     return 1;
 }
 
@@ -108,6 +100,27 @@ void ParseUpdateValue(const char* value, UpdateItem* item, int* variant) {
         item->pathCut = cut[pathSlot];
     }
     item->nameOffset = NameOffsetOf(item->path);
+}
+
+// [variant ","] [disk ":"] path, byte by byte, no blanks between the parts.
+int ParseCopyValue(const char* value, CopyItem* item, int32_t* variant) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(value);
+    int filtered = 0;
+    *variant = -1;
+    if (p[0] != '\0' && p[1] == ',') {
+        filtered = 1;
+        *variant = static_cast<int32_t>(p[0]) - '0';
+        p += 2;
+    }
+    int32_t disk = 0;
+    if (p[0] != '\0' && p[1] == ':') {
+        disk = static_cast<int32_t>(p[0]) - '0';
+        p += 2;
+    }
+    memset(item, 0, sizeof *item);
+    item->disk = disk;
+    CopyText(item->path, sizeof item->path, reinterpret_cast<const char*>(p));
+    return filtered;
 }
 
 int ReadUpdatePlan(int* overwriteOnly) {

@@ -28,6 +28,7 @@ int movesBeforeRefusal = -1; // moves still made before the one refused; -1: non
 bool hasTempPath = false;
 char tempPath[1024];
 DWORD lastError = 0;
+Standin::HostPathResolver pathResolver = nullptr;
 
 bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
@@ -89,6 +90,7 @@ void ResetFileSystem() {
     memset(drives, 0, sizeof drives);
     memset(&durability, 0, sizeof durability);
     movesBeforeRefusal = -1;
+    pathResolver = nullptr;
     hasTempPath = false;
     lastError = 0;
 }
@@ -127,9 +129,14 @@ int HostPath(const char* path, char* hostPath, size_t capacity) {
         size_t used = strlen(drive->folder);
         if (used + 1 >= capacity) return 0;
         memcpy(hostPath, drive->folder, used + 1);
-        return AppendConverted(hostPath, capacity, used, path + 2);
+        if (!AppendConverted(hostPath, capacity, used, path + 2)) return 0;
+        return pathResolver ? pathResolver(hostPath, capacity, used) : 1;
     }
     return AppendConverted(hostPath, capacity, 0, path);
+}
+
+void SetHostPathResolver(HostPathResolver resolver) {
+    pathResolver = resolver;
 }
 
 void CopyHostText(char* destination, size_t capacity, const char* source) {

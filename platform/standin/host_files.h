@@ -27,5 +27,10 @@ void RefuseMoveAfter(int moves);
 void SetTempPath(const char* folder);
 // Host path for a path as the logic writes it; 0 when the path names an unmapped drive or does not fit.
 int HostPath(const char* path, char* hostPath, size_t capacity);
+// Rewrites the part of a drive path's host path after its drive's folder (folderLength bytes), as a host
+// that spells names otherwise needs (updpack's plan: UTF-8 names, matched without regard to case as on
+// Windows). 1, or 0 when the path does not fit. Null (the default, and after a reset): kept as it is.
+typedef int (*HostPathResolver)(char* hostPath, size_t capacity, size_t folderLength);
+void SetHostPathResolver(HostPathResolver resolver);
 
 } // namespace Standin

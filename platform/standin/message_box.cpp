@@ -2,6 +2,7 @@
 // is a fault of that program, so its caption and text go to standard error, turned from the code page
 // into UTF-8, and it answers IDCANCEL, the answer that stops whatever asked. Tests link the scripted
 // recorder of tests/fakes instead, which defines this same function and so keeps this file out.
+#include "platform/standin/host_boxes.h"
 #include "platform/win32.h"
 
 #include <cerrno>
@@ -35,7 +36,9 @@ static void WriteConverted(const char* text) {
     iconv_close(converter);
 }
 
-int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT) {
+int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+    int answer;
+    if (Standin::HandOverMessageBox(text, caption, type, &answer)) return answer;
     fputs("error: message box: ", stderr);
     WriteConverted(caption ? caption : "");
     fputs(": ", stderr);

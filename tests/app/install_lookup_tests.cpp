@@ -1,6 +1,7 @@
 // The installation lookup against the stand-in registry and file system: which registry records count as
 // an installation, the "SETUP.INI" presence check, the caption rule and the boxes of these steps.
 #include "app/install_lookup.h"
+#include "app/installed_setup.h"
 #include "app/update_notice.h"
 #include "context/updater_context.h"
 #include "tests/fakes/registry_script.h"

@@ -11,6 +11,8 @@
 #                  large drive: the drive's free space says nothing about it)
 #   prepare        lines "time PATH WHEN", "readonly PATH", "folder PATH", "file PATH SIZE", applied after the
 #                  files are laid out and before the archive is packed (PATH: a drive path or update/NAME)
+#   update-folder  a path below the repository's root: that update folder (code page 932) is packed as it
+#                  stands instead of common/update/ and update/
 #   update-remove  names of files of common/update/ to leave out of the archive
 #   archive-patch  lines "OFFSET HEXBYTES" written over the packed archive (damaged archives)
 #   no-archive     the updater without any "UPDATE" resource
@@ -23,6 +25,7 @@
 # Usage: run-scenario.sh SCENARIO_DIR WORK_DIR TEMPLATE_PREFIX WINDOWS_BIN_DIR UPDPACK
 # The work folder is removed after a pass unless E2E_KEEP_WORK=1.
 # With E2E_UPDATER=FILE the packed updater is kept in FILE, or taken from it when it exists (no packing).
+# With E2E_BEFORE_RUN=FILE that file is sourced just before the driver starts the updater.
 # Exit status: 0 pass, 1 fail, 77 skipped (the machine cannot provide what the scenario needs).
 set -u
 scenario=$(cd "$1" && pwd)
@@ -216,8 +219,13 @@ if [ -e "$scenario/no-archive" ]; then
     "$scripts/wine-run.sh" "$prefix" "$bin/e2e_set_archive.exe" "Z:$bin/update.exe" 'C:\updater\update.exe' - >"$work/set_archive.log" 2>&1 ||
         fail "e2e_set_archive failed: $(cat "$work/set_archive.log")"
 else
-    stage "$common/update" "$work/update"
-    [ -d "$scenario/update" ] && stage "$scenario/update" "$work/update"
+    if [ -f "$scenario/update-folder" ]; then
+        # A ready update folder of the repository (code page 932 already), packed as it stands.
+        cp -a "$here/../../$(head -1 "$scenario/update-folder")" "$work/update" || fail "cannot copy the update folder"
+    else
+        stage "$common/update" "$work/update"
+        [ -d "$scenario/update" ] && stage "$scenario/update" "$work/update"
+    fi
     if [ -f "$scenario/update-remove" ]; then
         while read -r file; do [ -n "$file" ] && rm -f "$work/update/$file"; done <"$scenario/update-remove"
     fi
@@ -288,6 +296,9 @@ if [ -f "$scenario/expect-files" ]; then
         esac
     done <"$scenario/expect-files"
 fi
+
+# E2E_BEFORE_RUN=FILE: sourced here, with the scene laid out and nothing run yet (plan-agreement.sh).
+[ -z "${E2E_BEFORE_RUN:-}" ] || . "$E2E_BEFORE_RUN"
 
 # The scenario.
 started=$(date +%s)

@@ -155,6 +155,34 @@ TEST_CASE("copy entries follow their grammar") {
     }
 }
 
+TEST_CASE("the copy grammar alone reports the filter's byte, whatever the installation") {
+    struct Row {
+        const char* value;
+        int filtered;
+        int32_t variant;
+        int32_t disk;
+        const char* path;
+    };
+    const Row rows[] = {
+        {"movie", 0, -1, 0, "movie"},
+        {"1:movie", 0, -1, 1, "movie"},
+        {"2,1:movie", 1, 2, 1, "movie"},
+        {"2,movie", 1, 2, 0, "movie"},
+        {"/,a:x", 1, -1, 49, "x"},
+        {"2, 1:movie", 1, 2, 0, " 1:movie"},
+        {"", 0, -1, 0, ""},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(row.value);
+        CopyItem item;
+        int32_t variant = 7;
+        CHECK(ParseCopyValue(row.value, &item, &variant) == row.filtered);
+        CHECK(variant == row.variant);
+        CHECK(item.disk == row.disk);
+        CHECK(std::string(item.path) == row.path);
+    }
+}
+
 TEST_CASE("a path token longer than its slot is marked cut, wherever it stands") {
     std::string longName(300, 'n');
     struct Row {

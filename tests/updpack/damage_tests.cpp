@@ -263,8 +263,8 @@ TEST_CASE("every truncation and many byte flips of an archive are handled withou
             }
         }
         WriteHostFile(archivePath, image, UtcTime(2020, 1, 1, 0, 0, 0, 0));
-        int listed = CaptureOutput(text, [&] { return ListArchive(archivePath.c_str()); });
-        int tested = CaptureOutput(text, [&] { return TestArchive(archivePath.c_str()); });
+        int listed = CaptureOutput(text, [&] { return ListArchive(archivePath.c_str(), 0); });
+        int tested = CaptureOutput(text, [&] { return TestArchive(archivePath.c_str(), 0); });
         // A sound test must mean every entry comes out; a failed one must have said why.
         if (!tested) CHECK(text.find("updpack: ") == 0);
         if (tested) CHECK(listed == 1);

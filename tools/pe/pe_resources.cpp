@@ -570,10 +570,16 @@ size_t WritePeWithResources(const unsigned char* image, size_t size, const PeRes
     }
     bool movesRelocations = static_cast<uint32_t>(rsrc) + 1 < pe.sectionCount;
     const Section& last = pe.sections[pe.sectionCount - 1];
-    if (Read32(image + pe.coffOffset + 8) != 0 ||
-        Read32(image + DirectoryOffset(pe, DirectorySecurity)) != 0 ||
-        (last.rawSize && size != last.rawPointer + last.rawSize)) {
-        SetError(error, "the program carries symbols, a signature or data after its sections");
+    // A signature covers the whole file: any rewrite breaks it, so the signing comes after.
+    if (Read32(image + DirectoryOffset(pe, DirectorySecurity)) != 0 ||
+        Read32(image + DirectoryOffset(pe, DirectorySecurity) + 4) != 0) {
+        SetError(error,
+                 "the program is signed (it carries a certificate table), and adding the archive would "
+                 "break the signature: build from the unsigned stub, then sign the built updater");
+        return 0;
+    }
+    if (Read32(image + pe.coffOffset + 8) != 0 || (last.rawSize && size != last.rawPointer + last.rawSize)) {
+        SetError(error, "the program carries symbols or data after its sections");
         return 0;
     }
     // Whatever else the loader finds through a directory must stay where it is. (The security directory

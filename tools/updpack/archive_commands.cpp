@@ -33,66 +33,104 @@ int WriteExtractedFile(const std::string& target, const unsigned char* content, 
     batch.push_back(output);
     return 1;
 }
+const char* EntryForm(const ArchiveEntry& entry) {
+    return (entry.flags & ArchiveEntryCompressed) ? "compressed" : "stored";
+}
+
+// One entry as a JSON object: name (UTF-8), size, stored size, form and last-write time (UTC, and as the
+// FILETIME number).
+std::string EntryJson(const ArchiveEntry& entry) {
+    char time[64];
+    FormatFileTime(EntryFileTime(entry), time, sizeof time);
+    char numbers[160];
+    snprintf(numbers, sizeof numbers, "\"size\": %u, \"storedSize\": %u, \"form\": \"%s\", ", entry.size,
+             entry.storedSize, EntryForm(entry));
+    return "{\"name\": " + JsonString(TextFromArchive(entry.name)) + ", " + numbers + "\"time\": \"" + time +
+           " UTC\", \"fileTime\": " + std::to_string(EntryFileTime(entry)) + "}";
+}
 } // namespace
 
-int ListArchive(const char* archivePath) {
+int ListArchive(const char* archivePath, int json) {
     OpenedArchive archive;
     std::vector<uint32_t> dataOffsets;
     if (!OpenAndLocate(archivePath, archive, dataOffsets)) return 0;
-    printf("%10s %10s %-10s %-19s  %s\n", "size", "stored", "form", "written (UTC)", "name");
+    if (json)
+        printf("{\n  \"archive\": %s,\n  \"imageSize\": %u,\n  \"entries\": [",
+               JsonString(archivePath).c_str(), archive.imageSize);
+    else
+        printf("%10s %10s %-10s %-19s  %s\n", "size", "stored", "form", "written (UTC)", "name");
     uint64_t totalSize = 0, totalStored = 0;
     for (uint32_t i = 0; i < archive.header->entryCount; ++i) {
         const ArchiveEntry& entry = archive.entries[i];
-        char time[64];
-        FormatFileTime(EntryFileTime(entry), time, sizeof time);
-        std::string name = PrintableName(entry.name);
-        printf("%10u %10u %-10s %-19s  %s\n", entry.size, entry.storedSize,
-               (entry.flags & ArchiveEntryCompressed) ? "compressed" : "stored", time,
-               name.substr(1, name.size() - 2).c_str());
+        if (json) {
+            printf("%s\n    %s", i ? "," : "", EntryJson(entry).c_str());
+        } else {
+            char time[64];
+            FormatFileTime(EntryFileTime(entry), time, sizeof time);
+            std::string name = PrintableName(entry.name);
+            printf("%10u %10u %-10s %-19s  %s\n", entry.size, entry.storedSize, EntryForm(entry), time,
+                   name.substr(1, name.size() - 2).c_str());
+        }
         totalSize += entry.size;
         totalStored += entry.storedSize;
     }
-    printf("%u entries, %llu bytes, %llu stored, image %u bytes\n", archive.header->entryCount,
-           static_cast<unsigned long long>(totalSize), static_cast<unsigned long long>(totalStored),
-           archive.imageSize);
+    if (json)
+        printf("%s],\n  \"entryCount\": %u,\n  \"size\": %llu,\n  \"storedSize\": %llu\n}\n",
+               archive.header->entryCount ? "\n  " : "", archive.header->entryCount,
+               static_cast<unsigned long long>(totalSize), static_cast<unsigned long long>(totalStored));
+    else
+        printf("%u entries, %llu bytes, %llu stored, image %u bytes\n", archive.header->entryCount,
+               static_cast<unsigned long long>(totalSize), static_cast<unsigned long long>(totalStored),
+               archive.imageSize);
     CloseArchive(archive);
     return 1;
 }
 
-int TestArchive(const char* archivePath) {
+int TestArchive(const char* archivePath, int json) {
     OpenedArchive archive;
     std::vector<uint32_t> dataOffsets;
     if (!OpenAndLocate(archivePath, archive, dataOffsets)) return 0;
     uint32_t damaged = 0;
+    std::string entries;
     for (uint32_t i = 0; i < archive.header->entryCount; ++i) {
         const ArchiveEntry& entry = archive.entries[i];
         const unsigned char* content;
         int owned;
         uint32_t consumed;
+        uint32_t damagedBefore = damaged;
         if (!DecodeEntry(archive, archivePath, i, dataOffsets[i], &content, &owned, &consumed)) {
             ++damaged;
-            continue;
+        } else {
+            if (owned) free(const_cast<unsigned char*>(content));
+            // Both would still be read by the updater, but no sound packer writes them: the offsets of the
+            // entries after this one rest on a stored size that does not describe the data.
+            if (!(entry.flags & ArchiveEntryCompressed) && entry.storedSize != entry.size) {
+                Report("%s: entry %s: stored as is, but its stored size %u differs from its size %u",
+                       archivePath, PrintableName(entry.name).c_str(), entry.storedSize, entry.size);
+                ++damaged;
+            } else if ((entry.flags & ArchiveEntryCompressed) && consumed != entry.storedSize) {
+                Report("%s: entry %s: its stream ends after %u of its %u stored bytes", archivePath,
+                       PrintableName(entry.name).c_str(), consumed, entry.storedSize);
+                ++damaged;
+            }
         }
-        if (owned) free(const_cast<unsigned char*>(content));
-        // Both would still be read by the updater, but no sound packer writes them: the offsets of the
-        // entries after this one rest on a stored size that does not describe the data.
-        if (!(entry.flags & ArchiveEntryCompressed) && entry.storedSize != entry.size) {
-            Report("%s: entry %s: stored as is, but its stored size %u differs from its size %u", archivePath,
-                   PrintableName(entry.name).c_str(), entry.storedSize, entry.size);
-            ++damaged;
-        } else if ((entry.flags & ArchiveEntryCompressed) && consumed != entry.storedSize) {
-            Report("%s: entry %s: its stream ends after %u of its %u stored bytes", archivePath,
-                   PrintableName(entry.name).c_str(), consumed, entry.storedSize);
-            ++damaged;
-        }
+        std::string record = EntryJson(entry);
+        record.insert(record.size() - 1,
+                      damaged == damagedBefore ? ", \"sound\": true" : ", \"sound\": false");
+        entries += (i ? ",\n    " : "\n    ") + record;
     }
     uint32_t count = archive.header->entryCount;
     CloseArchive(archive);
+    if (json)
+        printf("{\n  \"archive\": %s,\n  \"entries\": [%s%s],\n  \"entryCount\": %u,\n  \"damaged\": %u,\n"
+               "  \"sound\": %s\n}\n",
+               JsonString(archivePath).c_str(), entries.c_str(), count ? "\n  " : "", count, damaged,
+               damaged ? "false" : "true");
     if (damaged) {
         Report("%s: %u of %u entries damaged", archivePath, damaged, count);
         return 0;
     }
-    printf("%s: %u entries, all sound\n", archivePath, count);
+    if (!json) printf("%s: %u entries, all sound\n", archivePath, count);
     return 1;
 }
 

@@ -3,6 +3,7 @@
 #include "tools/updpack/updpack.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -42,14 +43,28 @@ const Command commands[] = {
      "--force writes OUT.exe despite the problems the checks find (they are still reported): for testing "
      "how\n"
      "the updater meets a faulty folder, never for a release.\n"},
-    {"list", 1, "updpack list ARCHIVE", "show the entries",
+    {"list", 1, "updpack list ARCHIVE [--json]", "show the entries",
      "Shows each entry in directory order: its size, stored size, form (compressed or stored),\n"
      "last-write time in UTC and name. ARCHIVE may be an updater program: its \"UPDATE\" resource is "
-     "read.\n"},
-    {"test", 1, "updpack test ARCHIVE", "check that every entry comes out whole",
+     "read.\n--json prints one JSON document instead (README, \"Output for pipelines\").\n"},
+    {"test", 1, "updpack test ARCHIVE [--json]", "check that every entry comes out whole",
      "Checks that the archive's directory is sound and that every entry lies inside the image and decodes\n"
      "to exactly its size. Names each damaged entry and exits with status 1 on any damage. ARCHIVE may be\n"
-     "an updater program: its \"UPDATE\" resource is read.\n"},
+     "an updater program: its \"UPDATE\" resource is read. --json prints one JSON document of the entries\n"
+     "and whether each is sound (the reasons still go to stderr).\n"},
+    {"plan", 2,
+     "updpack plan UPDATER GAME_DIR [--data DIR] [--variant N] [--add N] [--cdrom DIR]... [--json]",
+     "show what UPDATER would do to GAME_DIR",
+     "Tells, item by item of UPDATE.INI's [UPDATE], what the updater (or archive) would do to the game\n"
+     "installed in GAME_DIR, decided by the updater's own code: left out by the install-variant filter,\n"
+     "written new, replaces the installed file, kept because the installed file is later, skipped because\n"
+     "only existing files are written, the data rule's choice, the folder the run creates, copied from disc\n"
+     "N (and which --cdrom folders hold its check file), or refused with the updater's messages. Then the\n"
+     "free space the run checks and the bytes it prepares, and the outcome. GAME_DIR stands for the\n"
+     "registry's InstPath and holds SETUP.INI; --data DIR for DataPath; --variant and --add for InstMode\n"
+     "and InstAdd (default 0); each --cdrom DIR is a disc in a CD-ROM drive, searched in the order given.\n"
+     "Writes nothing. Linux hosts only. --json prints one JSON document. Exit status 0 whatever the\n"
+     "outcome, 1 when the updater cannot be read.\n"},
     {"extract", 2, "updpack extract ARCHIVE FOLDER", "write the entries into FOLDER",
      "Writes every entry into FOLDER (created if needed) as a file named back in UTF-8, byte for byte, with\n"
      "the entry's time as its last-write time. Of entries the updater takes for the same name, only the\n"
@@ -73,10 +88,13 @@ void PrintToolHelp(FILE* out) {
           "usage:\n",
           out);
     for (const Command& command : commands)
-        fprintf(out, "  %-31s %s\n", command.usage, command.summary);
+        if (strlen(command.usage) > 31)
+            fprintf(out, "  %s\n  %-31s %s\n", command.usage, "", command.summary);
+        else
+            fprintf(out, "  %-31s %s\n", command.usage, command.summary);
     fputs("  updpack help [COMMAND]          this help, or a command's (also: updpack COMMAND --help)\n"
           "\n"
-          "ARCHIVE may also be an updater program (list, test, extract).\n",
+          "ARCHIVE may also be an updater program (list, test, extract, plan).\n",
           out);
     PrintStubPlaces(out);
     fputs("\nExit status: 0 done, 1 refused or failed, 2 wrong usage.\n", out);
@@ -108,21 +126,39 @@ int ShowHelp(const char* name) {
     return ToolSucceeded;
 }
 
-int Run(const Command& command, const std::vector<std::string>& arguments, const char* stubPath, int force) {
+struct Options {
+    const char* stubPath;
+    int force;
+    PlanOptions plan;
+};
+
+int Run(const Command& command, const std::vector<std::string>& arguments, const Options& options) {
     const char* first = arguments[0].c_str();
     const char* second = arguments.size() > 1 ? arguments[1].c_str() : nullptr;
     int done = 0;
     if (!strcmp(command.name, "create"))
         done = CreateArchive(first, second, ArchiveImageLimit);
     else if (!strcmp(command.name, "build"))
-        done = BuildUpdater(first, second, stubPath, force);
+        done = BuildUpdater(first, second, options.stubPath, options.force);
     else if (!strcmp(command.name, "list"))
-        done = ListArchive(first);
+        done = ListArchive(first, options.plan.json);
     else if (!strcmp(command.name, "test"))
-        done = TestArchive(first);
+        done = TestArchive(first, options.plan.json);
     else if (!strcmp(command.name, "extract"))
         done = ExtractArchive(first, second);
+    else if (!strcmp(command.name, "plan"))
+        done = PlanUpdate(first, second, options.plan);
     return done ? ToolSucceeded : ToolFailed;
+}
+
+// A decimal number of 0 to 4294967295, as the registry's DWORD values hold.
+int ParseNumber(const std::string& text, uint32_t* number) {
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    unsigned long long value = strtoull(text.c_str(), nullptr, 10);
+    if (value > 0xFFFFFFFFull) return 0;
+    *number = static_cast<uint32_t>(value);
+    return 1;
 }
 
 int Main(const std::vector<std::string>& argv) {
@@ -147,24 +183,47 @@ int Main(const std::vector<std::string>& argv) {
         if (IsHelpOption(argv[i].c_str())) return ShowHelp(command->name);
     }
     std::vector<std::string> arguments;
-    const char* stubPath = nullptr;
-    int stubGiven = 0, force = 0;
+    Options options;
+    options.stubPath = nullptr;
+    options.force = 0;
+    options.plan.dataDir = nullptr;
+    options.plan.variant = 0;
+    options.plan.add = 0;
+    options.plan.json = 0;
+    int stubGiven = 0, variantGiven = 0, addGiven = 0, usable = 1;
+    int building = !strcmp(command->name, "build"), planning = !strcmp(command->name, "plan");
+    int json = planning || !strcmp(command->name, "list") || !strcmp(command->name, "test");
     for (size_t i = 2; i < argc; ++i) {
-        int building = !strcmp(command->name, "build");
-        if (building && argv[i] == "--stub" && i + 1 < argc && !stubGiven) {
-            stubPath = argv[++i].c_str();
+        int valued = i + 1 < argc;
+        if (building && argv[i] == "--stub" && valued && !stubGiven) {
+            options.stubPath = argv[++i].c_str();
             stubGiven = 1;
-        } else if (building && argv[i] == "--force" && !force) {
-            force = 1;
+        } else if (building && argv[i] == "--force" && !options.force) {
+            options.force = 1;
+        } else if (json && argv[i] == "--json" && !options.plan.json) {
+            options.plan.json = 1;
+        } else if (planning && argv[i] == "--data" && valued && !options.plan.dataDir) {
+            options.plan.dataDir = argv[++i].c_str();
+            usable &= *options.plan.dataDir != '\0';
+        } else if (planning && argv[i] == "--variant" && valued && !variantGiven) {
+            usable &= ParseNumber(argv[++i], &options.plan.variant);
+            variantGiven = 1;
+        } else if (planning && argv[i] == "--add" && valued && !addGiven) {
+            usable &= ParseNumber(argv[++i], &options.plan.add);
+            addGiven = 1;
+        } else if (planning && argv[i] == "--cdrom" && valued) {
+            options.plan.discDirs.push_back(argv[++i]);
+            usable &= !options.plan.discDirs.back().empty();
         } else {
             arguments.push_back(argv[i]);
         }
     }
-    if (arguments.size() != static_cast<size_t>(command->arguments) || (stubPath && !*stubPath)) {
+    if (!usable || arguments.size() != static_cast<size_t>(command->arguments) ||
+        (options.stubPath && !*options.stubPath)) {
         Report("usage: %s", command->usage);
         return ToolUsage;
     }
-    return Run(*command, arguments, stubPath, force);
+    return Run(*command, arguments, options);
 }
 } // namespace
 

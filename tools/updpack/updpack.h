@@ -133,7 +133,24 @@ int BuildUpdater(const char* outputPath, const char* folder, const char* stubPat
 std::vector<std::string> StubCandidates();
 extern const char* const InstalledStubName;
 
-// archive_commands.cpp: updpack list, test and extract.
-int ListArchive(const char* archivePath);
-int TestArchive(const char* archivePath);
+// json_output.cpp: a JSON string (quotes included) of UTF-8 text, and code page 932 text as UTF-8 (bytes that
+// do not convert as \xNN).
+std::string JsonString(const std::string& utf8);
+std::string TextFromArchive(const char* text);
+
+// archive_commands.cpp: updpack list, test and extract. json: one JSON document on stdout instead of the
+// table; messages still go to stderr.
+int ListArchive(const char* archivePath, int json);
+int TestArchive(const char* archivePath, int json);
 int ExtractArchive(const char* archivePath, const char* folder);
+
+// plan_command.cpp: updpack plan. What the updater in archivePath would do to the installation in gameDir,
+// decided by the updater's own routines over the files as they are; nothing is written.
+struct PlanOptions {
+    const char* dataDir;               // DataPath; null: none given
+    uint32_t variant;                  // InstMode
+    uint32_t add;                      // InstAdd
+    std::vector<std::string> discDirs; // each a disc in a CD-ROM drive, searched in this order
+    int json;
+};
+int PlanUpdate(const char* archivePath, const char* gameDir, const PlanOptions& options);
