@@ -94,6 +94,10 @@ void RemoveProfileCopy(const char* path);
 // Windows it is the system's own sort key of that compare.
 std::string ArchiveNameSortKey(const char* archiveName);
 
+// Message boxes the updater's code showed inside the tool. On Linux each went to standard error (no one can
+// answer one there); on Windows a box is on screen for the user to answer, and none is counted.
+int HostMessageBoxesShown();
+
 // Converts UTF-8 to code page 932 and back exactly; 0 when a character has no form on the other side.
 int CodePage932FromUtf8(const char* text, std::string& result);
 int Utf8FromCodePage932(const char* text, std::string& result);

@@ -5,6 +5,7 @@
 #include "tools/updpack/host_system.h"
 #include "tools/updpack/updpack.h"
 
+#include "platform/standin/host_boxes.h"
 #include "platform/text_format.h"
 #include "platform/win32.h"
 
@@ -412,4 +413,8 @@ int CodePage932FromUtf8(const char* text, std::string& result) {
 
 int Utf8FromCodePage932(const char* text, std::string& result) {
     return Convert("CP932", "UTF-8", text, result);
+}
+
+int HostMessageBoxesShown() {
+    return Standin::MessageBoxesOnStandardError();
 }

@@ -453,3 +453,7 @@ int Utf8FromCodePage932(const char* text, std::string& result) {
     std::wstring wide = Wide(text, CodePage932, &converted);
     return converted && Narrow(wide.data(), wide.size(), CP_UTF8, result);
 }
+
+int HostMessageBoxesShown() {
+    return 0;
+}

@@ -148,7 +148,7 @@ int Run(const Command& command, const std::vector<std::string>& arguments, const
         done = ExtractArchive(first, second);
     else if (!strcmp(command.name, "plan"))
         done = PlanUpdate(first, second, options.plan);
-    return done ? ToolSucceeded : ToolFailed;
+    return ToolStatus(done);
 }
 
 // A decimal number of 0 to 4294967295, as the registry's DWORD values hold.

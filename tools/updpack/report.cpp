@@ -12,3 +12,12 @@ void Report(const char* format, ...) {
     fputc('\n', stderr);
     va_end(arguments);
 }
+
+int ToolStatus(int done) {
+    int boxes = HostMessageBoxesShown();
+    if (boxes > 0)
+        Report("%d message box%s of the updater's code reached the tool (above, on standard error); the "
+               "command counts as failed",
+               boxes, boxes == 1 ? "" : "es");
+    return done && boxes == 0 ? ToolSucceeded : ToolFailed;
+}

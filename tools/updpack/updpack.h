@@ -14,6 +14,9 @@
 
 // Process exit statuses.
 enum : int { ToolSucceeded = 0, ToolFailed = 1, ToolUsage = 2 };
+// The status of a command that did its work (done 1) or not: a message box that the updater's code reached
+// inside the tool is a fault nobody saw on screen, so it fails the command too, with a closing message.
+int ToolStatus(int done);
 
 // Offsets in the image are 32-bit: a whole image must stay below this many bytes.
 const uint64_t ArchiveImageLimit = uint64_t(1) << 32;
