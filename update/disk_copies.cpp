@@ -10,6 +10,7 @@
 #include "context/updater_context.h"
 #include "platform/text_format.h"
 #include "setupcfg/path_join.h"
+#include "update/run_checks.h"
 #include "update/staged_update.h"
 
 #include <cstring>
@@ -110,12 +111,8 @@ int StageFolderCopy(StagedUpdate* staged, const CopyItem& item, char* list) {
 // One search pass over the drive letters.
 int SearchDrives(int disk, char* root, size_t rootCapacity) {
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        if (!DriveHoldsDisk(letter, disk)) continue;
         char drive[3] = {letter, ':', '\0'};
-        if (GetDriveTypeA(drive) != DRIVE_CDROM) continue;
-        char check[ListCapacity];
-        CopyText(check, sizeof check, drive);
-        if (!JoinPath(check, sizeof check, Updater.Setup.DiskCheckFile[disk])) continue;
-        if (GetFileAttributesA(check) == INVALID_FILE_ATTRIBUTES) continue;
         return CopyText(root, rootCapacity, drive);
     }
     return 0;
@@ -125,7 +122,7 @@ int SearchDrives(int disk, char* root, size_t rootCapacity) {
 
 void ShowCopyFailure(HWND window, const char* path) {
     char message[1024];
-    FormatText(message, sizeof message, "SETUP.INI : \"%s\" のコピーに失敗しました", path);
+    FormatCopyFailure(message, sizeof message, path);
     MessageBoxA(window, message, Updater.Caption, MB_OK | MB_ICONERROR);
 }
 
@@ -133,8 +130,7 @@ int FindCopySource(HWND window, int disk, char* root, size_t rootCapacity) {
     for (;;) {
         if (SearchDrives(disk, root, rootCapacity)) return 1;
         char prompt[1024];
-        FormatText(prompt, sizeof prompt, "ＣＤ－ＲＯＭドライブに「%s」ディスク %i を入れて下さい",
-                   Updater.Setup.GameTitle, disk);
+        FormatDiskPrompt(prompt, sizeof prompt, disk);
         if (MessageBoxA(window, prompt, Updater.Caption, MB_OKCANCEL) != IDOK) {
             EndDialog(window, -1);
             return 0;

@@ -13,6 +13,7 @@
 #include "setupcfg/profile_access.h"
 #include "update/archive_writes.h"
 #include "update/disk_copies.h"
+#include "update/run_checks.h"
 #include "update/staged_update.h"
 #include "update/update_plan.h"
 
@@ -21,26 +22,10 @@
 namespace {
 
 // 1 when the run may go on; 0 after the short-of-space page, which leaves "戻る" and "中止" to the user.
-// A drive whose free space cannot be queried (an installation path without a drive letter) is not held
-// up: the archive writes check each file's space again and fail with their own message.
 int CheckFreeSpace(HWND window) {
-    char value[260];
-    if (!ReadProfileValue("UPDATE", "RequiredDiskSpace", value, sizeof value)) return 1;
-    int32_t required = ConvertDecimal(value);
-    if (required == 0) return 1;
-
-    char drive[3];
-    CopyText(drive, sizeof drive, Updater.Install.InstPath);
-    ULARGE_INTEGER freeToCaller, totalBytes;
-    freeToCaller.QuadPart = 0;
-    totalBytes.QuadPart = 0;
-    if (!QueryDiskSpace(drive, &freeToCaller, &totalBytes, nullptr)) return 1;
-
-    uint32_t needed = static_cast<uint32_t>(required);
-    if (freeToCaller.u.HighPart != 0 || needed <= freeToCaller.u.LowPart) return 1;
-
-    SetStatusText(window, "ディスク容量が足りません。\r%s ドライブに %i バイトの空き容量が必要です", drive,
-                  static_cast<int>(static_cast<int32_t>(needed - freeToCaller.u.LowPart)));
+    RequiredSpace space;
+    if (MeasureRequiredSpace(&space)) return 1;
+    SetStatusText(window, ShortOfSpaceText, space.drive, static_cast<int>(space.shortfall));
     EnableControl(window, IDC_BACK, 1);
     EnableControl(window, IDOK, 0);
     EnableControl(window, IDCANCEL, 1);
@@ -89,7 +74,7 @@ void RunUpdate(HWND window) {
         return;
     }
     if (Updater.UpdateCount == 0 && Updater.CopyCount == 0) {
-        ShowError("アップデートする必要のあるファイルはありません");
+        ShowError(NothingToUpdateText);
     } else {
         // About 42 KB, kept out of the stack; the wizard runs one update at a time (WizardBusy).
         static StagedUpdate staged;

@@ -20,6 +20,7 @@
 #include "setupcfg/path_join.h"
 #include "setupcfg/profile_access.h"
 #include "update/archive_item_rules.h"
+#include "update/run_checks.h"
 #include "update/update_plan.h"
 
 #include <cstdio>
@@ -268,19 +269,15 @@ void CountFolder(const std::string& folder, uint64_t* files, uint64_t* bytes) {
 // The CD-ROM drives holding disk's check file, in the updater's search order (the first is used).
 std::vector<char> DrivesHoldingDisk(int disk) {
     std::vector<char> found;
-    for (char letter = 'A'; letter <= 'Z'; ++letter) {
-        char drive[3] = {letter, ':', '\0'};
-        if (GetDriveTypeA(drive) != DRIVE_CDROM) continue;
-        char check[MAX_PATH];
-        CopyText(check, sizeof check, drive);
-        if (!JoinPath(check, sizeof check, Updater.Setup.DiskCheckFile[disk])) continue;
-        if (GetFileAttributesA(check) != INVALID_FILE_ATTRIBUTES) found.push_back(letter);
-    }
+    for (char letter = 'A'; letter <= 'Z'; ++letter)
+        if (DriveHoldsDisk(letter, disk)) found.push_back(letter);
     return found;
 }
 
 void RefuseCopy(PlanItem& item, const CopyItem& copy, const std::string& reason) {
-    RefuseWith(item, {"SETUP.INI : \"" + TextFromArchive(copy.path) + "\" のコピーに失敗しました"}, reason);
+    char message[1024];
+    FormatCopyFailure(message, sizeof message, copy.path);
+    RefuseWith(item, {TextFromArchive(message)}, reason);
 }
 
 // One copy item, decided as CopyFromDisks decides it. 0 when the updater stops (or waits) here.
@@ -299,8 +296,9 @@ int DecideCopyItem(const CopyItem& copy, char* sourceRoot, Plan& plan, PlanItem&
         }
         if (drives.empty()) {
             item.verdict = "disc-missing";
-            item.messages.push_back("ＣＤ－ＲＯＭドライブに「" + TextFromArchive(Updater.Setup.GameTitle) +
-                                    "」ディスク " + std::to_string(copy.disk) + " を入れて下さい");
+            char prompt[1024];
+            FormatDiskPrompt(prompt, sizeof prompt, copy.disk);
+            item.messages.push_back(TextFromArchive(prompt));
             item.text = "waits: no --cdrom folder holds the check file \"" +
                         TextFromArchive(Updater.Setup.DiskCheckFile[copy.disk]) + "\"; the updater asks \"" +
                         item.messages[0] + "\" until the disc is there or the user cancels";
@@ -352,25 +350,17 @@ int DecideCopyItem(const CopyItem& copy, char* sourceRoot, Plan& plan, PlanItem&
     return 1;
 }
 
-// The free-space check that opens the run: "RequiredDiskSpace" against the free bytes of InstPath's drive.
-// 1 when the run goes on.
+// The free-space check that opens the run, measured as the run measures it. 1 when the run goes on.
 int CheckFreeSpace(Plan& plan) {
-    char value[260];
-    plan.required =
-        ReadProfileValue("UPDATE", "RequiredDiskSpace", value, sizeof value) ? ConvertDecimal(value) : 0;
-    if (plan.required == 0) return 1;
-    char drive[3];
-    CopyText(drive, sizeof drive, Updater.Install.InstPath);
-    ULARGE_INTEGER freeToCaller, totalBytes;
-    freeToCaller.QuadPart = 0;
-    if (!QueryDiskSpace(drive, &freeToCaller, &totalBytes, nullptr)) return 1;
-    plan.spaceChecked = 1;
-    plan.freeBytes = freeToCaller.QuadPart;
-    uint32_t needed = static_cast<uint32_t>(plan.required);
-    if (freeToCaller.u.HighPart != 0 || needed <= freeToCaller.u.LowPart) return 1;
-    plan.spaceMessage = "ディスク容量が足りません。\r" + TextFromArchive(drive) + " ドライブに " +
-                        std::to_string(static_cast<int32_t>(needed - freeToCaller.u.LowPart)) +
-                        " バイトの空き容量が必要です";
+    RequiredSpace space;
+    int goesOn = MeasureRequiredSpace(&space);
+    plan.required = space.required;
+    plan.spaceChecked = space.checked;
+    plan.freeBytes = space.checked ? space.freeBytes.QuadPart : 0;
+    if (goesOn) return 1;
+    char text[1024];
+    FormatText(text, sizeof text, ShortOfSpaceText, space.drive, static_cast<int>(space.shortfall));
+    plan.spaceMessage = TextFromArchive(text);
     return 0;
 }
 
@@ -408,7 +398,7 @@ void ReadPlanItems(Plan& plan) {
     }
     if (Updater.UpdateCount == 0 && Updater.CopyCount == 0) {
         plan.outcome = "nothing-to-update";
-        plan.stageMessages.push_back("アップデートする必要のあるファイルはありません");
+        plan.stageMessages.push_back(TextFromArchive(NothingToUpdateText));
     }
     // The keys again, for the entries the filter left out: ReadUpdatePlan keeps only the others, in order.
     int stopped = 0;

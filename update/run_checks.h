@@ -1,0 +1,34 @@
+// What the update run checks and says without a window: the free-space check that opens it, the rule by
+// which a drive holds a disc, and the texts of its pages and boxes. The run shows them; the publisher's
+// tool plans with the same routines.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// The free-space check that opens the run, as it measures it: "RequiredDiskSpace" (0 when missing or
+// empty: no check) against the free bytes of the installation's drive, compared in the low 32 bits.
+struct RequiredSpace {
+    int32_t required;
+    int32_t checked; // 1 when the drive's free space could be queried
+    char drive[3];   // "C:"
+    ULARGE_INTEGER freeBytes;
+    int32_t shortfall; // the bytes the page says are missing; 0 when the run goes on
+};
+// 1 when the run goes on, 0 when it stops at the short-of-space page. Reads only; shows nothing.
+int MeasureRequiredSpace(RequiredSpace* space);
+
+// The short-of-space page (with the drive and the shortfall) and the box of a plan with nothing in it.
+extern const char ShortOfSpaceText[];
+extern const char NothingToUpdateText[];
+
+// The copy failure's text ("SETUP.INI : "path" のコピーに失敗しました") and the insert-disk prompt's, in
+// 1024-byte buffers (cut there).
+void FormatCopyFailure(char* message, size_t capacity, const char* path);
+void FormatDiskPrompt(char* message, size_t capacity, int disk);
+
+// Whether the drive of letter is a CD-ROM drive holding disk (1..9): its check file (or folder) of
+// "SETUP.INI" is there. The search for a disc takes the first such drive from A: on.
+int DriveHoldsDisk(char letter, int disk);
