@@ -4,39 +4,15 @@
 #include "context/updater_context.h"
 #include "platform/standin/host_boxes.h"
 #include "report/messages.h"
+#include "tests/support/standard_error.h"
 #include "tools/updpack/updpack.h"
 
 #include <doctest/doctest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
-
-template <typename Action> std::string CapturedErrors(Action action) {
-    char path[] = "/tmp/tool-box-XXXXXX";
-    int file = mkstemp(path);
-    REQUIRE(file >= 0);
-    fflush(stderr);
-    int saved = dup(2);
-    REQUIRE(saved >= 0);
-    dup2(file, 2);
-    action();
-    fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    std::string text;
-    char piece[512];
-    lseek(file, 0, SEEK_SET);
-    for (ssize_t got; (got = read(file, piece, sizeof piece)) > 0;)
-        text.append(piece, static_cast<size_t>(got));
-    close(file);
-    unlink(path);
-    return text;
-}
 
 int Answer(const char* text, const char*, UINT, void* data) {
     static_cast<std::vector<std::string>*>(data)->push_back(text);
