@@ -14,7 +14,9 @@ void HideAgreement(HWND dialog) {
     ShowControl(dialog, IDC_DISAGREE, SW_HIDE);
 }
 
-void EndCompleted(HWND dialog) { EndDialog(dialog, 0); }
+void EndCompleted(HWND dialog) {
+    EndDialog(dialog, 0);
+}
 
 // The wizard's transitions: on a page, a button's action and the page it leads to. A button without a
 // transition on the shown page (as "戻る", disabled before the update ran) does nothing.

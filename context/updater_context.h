@@ -51,10 +51,10 @@ struct UpdaterContext {
     SetupConfig Setup;
 
     // The wizard.
-    char Caption[1024]; // "UPDATE" until the real caption is built
-    HWND OwnerWindow;   // the wizard while its window exists, owner of every box
+    char Caption[1024];    // "UPDATE" until the real caption is built
+    HWND OwnerWindow;      // the wizard while its window exists, owner of every box
     WizardPage WizardStep; // the page shown
-    int32_t WizardBusy; // 1 while a "次へ" or "戻る" command is handled
+    int32_t WizardBusy;    // 1 while a "次へ" or "戻る" command is handled
 
     // The plan of the current run.
     UpdateItem UpdateItems[UpdateListCapacity];

@@ -8,6 +8,10 @@ static void ShowErrorBox(const char* text, const char* caption) {
     MessageBoxA(Updater.OwnerWindow, text, caption, MB_OK | MB_ICONERROR);
 }
 
-void ShowError(const char* text) { ShowErrorBox(text, Updater.Caption); }
+void ShowError(const char* text) {
+    ShowErrorBox(text, Updater.Caption);
+}
 
-void ShowCommonError(const char* text) { ShowErrorBox(text, "INSTCMMN"); }
+void ShowCommonError(const char* text) {
+    ShowErrorBox(text, "INSTCMMN");
+}

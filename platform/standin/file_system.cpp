@@ -30,7 +30,9 @@ char tempPath[1024];
 DWORD lastError = 0;
 Standin::HostPathResolver pathResolver = nullptr;
 
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool IsLeadByte(unsigned char c) {
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
 
 // Appends path to out with "\" read as "/", stepping over double-byte characters whole.
 int AppendConverted(char* out, size_t capacity, size_t used, const char* path) {
@@ -65,7 +67,9 @@ struct timespec ToTimespec(const FILETIME& t) {
     return result;
 }
 
-bool IsReadOnlyMode(mode_t mode) { return (mode & S_IWUSR) == 0; }
+bool IsReadOnlyMode(mode_t mode) {
+    return (mode & S_IWUSR) == 0;
+}
 
 BOOL Fail(DWORD error) {
     lastError = error;
@@ -84,7 +88,9 @@ DriveMapping* DriveOf(const char* path) {
     return &drives[letter - 'A'];
 }
 
-BOOL FailWith(DWORD error) { return Fail(error); }
+BOOL FailWith(DWORD error) {
+    return Fail(error);
+}
 
 void ResetFileSystem() {
     memset(drives, 0, sizeof drives);
@@ -114,7 +120,9 @@ const DurabilityCounts& Durability() {
     return durability;
 }
 
-void RefuseMoveAfter(int moves) { movesBeforeRefusal = moves; }
+void RefuseMoveAfter(int moves) {
+    movesBeforeRefusal = moves;
+}
 
 void SetTempPath(const char* folder) {
     hasTempPath = folder != nullptr;
@@ -160,10 +168,12 @@ HGLOBAL GlobalFree(HGLOBAL block) {
     return nullptr;
 }
 
-DWORD GetLastError() { return lastError; }
+DWORD GetLastError() {
+    return lastError;
+}
 
-HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD attributes,
-                   HANDLE) {
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                   DWORD attributes, HANDLE) {
     char host[2048];
     if (!HostPath(path, host, sizeof host)) {
         Fail(ERROR_FILE_NOT_FOUND);
@@ -181,12 +191,23 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     }
     int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
     switch (disposition) {
-    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-    case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
-    case OPEN_EXISTING: break;
-    case OPEN_ALWAYS: flags |= O_CREAT; break;
-    case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
-    default: Fail(87); return INVALID_HANDLE_VALUE;
+    case CREATE_NEW:
+        flags |= O_CREAT | O_EXCL;
+        break;
+    case CREATE_ALWAYS:
+        flags |= O_CREAT | O_TRUNC;
+        break;
+    case OPEN_EXISTING:
+        break;
+    case OPEN_ALWAYS:
+        flags |= O_CREAT;
+        break;
+    case TRUNCATE_EXISTING:
+        flags |= O_TRUNC;
+        break;
+    default:
+        Fail(87);
+        return INVALID_HANDLE_VALUE;
     }
     mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0644;
     int descriptor = open(host, flags, mode);
@@ -269,8 +290,9 @@ BOOL CloseHandle(HANDLE handle) {
 DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* distanceHigh, DWORD method) {
     OpenFile* file = FileOf(handle);
     if (!file) return INVALID_SET_FILE_POINTER;
-    int64_t offset = distanceHigh ? ((static_cast<int64_t>(*distanceHigh) << 32) | static_cast<uint32_t>(distance))
-                                  : static_cast<int64_t>(distance);
+    int64_t offset = distanceHigh
+                         ? ((static_cast<int64_t>(*distanceHigh) << 32) | static_cast<uint32_t>(distance))
+                         : static_cast<int64_t>(distance);
     int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
     off_t position = lseek(file->descriptor, static_cast<off_t>(offset), whence);
     if (position < 0) {
@@ -315,7 +337,8 @@ BOOL GetFileTime(HANDLE handle, LPFILETIME creation, LPFILETIME lastAccess, LPFI
     return TRUE;
 }
 
-BOOL SetFileTime(HANDLE handle, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite) {
+BOOL SetFileTime(HANDLE handle, const FILETIME* creation, const FILETIME* lastAccess,
+                 const FILETIME* lastWrite) {
     OpenFile* file = FileOf(handle);
     if (!file) return Fail(6);
     if (creation) {
@@ -416,8 +439,10 @@ DWORD GetTempPathA(DWORD capacity, LPSTR buffer) {
 UINT GetTempFileNameA(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR buffer) {
     char name[MAX_PATH];
     size_t folderLength = strlen(folder);
-    bool addSeparator = folderLength > 0 && folder[folderLength - 1] != '\\' && folder[folderLength - 1] != '/';
-    for (UINT number = unique ? unique : (static_cast<UINT>(getpid()) & 0xFFFF) | 1; number <= 0xFFFF; ++number) {
+    bool addSeparator =
+        folderLength > 0 && folder[folderLength - 1] != '\\' && folder[folderLength - 1] != '/';
+    for (UINT number = unique ? unique : (static_cast<UINT>(getpid()) & 0xFFFF) | 1; number <= 0xFFFF;
+         ++number) {
         int length = snprintf(name, sizeof name, "%s%s%.3s%X.TMP", folder, addSeparator ? "\\" : "", prefix,
                               number & 0xFFFF);
         if (length < 0 || static_cast<size_t>(length) >= sizeof name) {
@@ -428,7 +453,8 @@ UINT GetTempFileNameA(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR buffer) {
             memcpy(buffer, name, static_cast<size_t>(length) + 1);
             return unique;
         }
-        HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file =
+            CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             CloseHandle(file);
             memcpy(buffer, name, static_cast<size_t>(length) + 1);

@@ -16,15 +16,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t streamLength = static_cast<uint32_t>(size - 2);
     // Every capacity beyond the most the stream can decode to (a 282-byte match costs two bytes) is
     // refused alike, so larger choices fold back into that range instead of costing time.
-    uint32_t capacity =
-        static_cast<uint32_t>((uint32_t(data[0]) << 8 | data[1]) % (uint64_t(streamLength) * MostDecodedPerStreamByte + 2));
+    uint32_t capacity = static_cast<uint32_t>((uint32_t(data[0]) << 8 | data[1]) %
+                                              (uint64_t(streamLength) * MostDecodedPerStreamByte + 2));
     // A copy of its own, so that the stream ends where its allocation ends.
     std::vector<unsigned char> stream(data + 2, data + size);
     std::vector<unsigned char> fast(capacity, 0xA5), careful(capacity, 0xA5);
     uint32_t fastConsumed = 0xFFFFFFFFu, carefulConsumed = 0xFFFFFFFFu;
     uint32_t fastProduced = 0xFFFFFFFFu, carefulProduced = 0xFFFFFFFFu;
-    int fastResult = DecodeStreamRoute(FastAndCarefulRoute, fast.data(), capacity, stream.data(), streamLength,
-                                       &fastConsumed, &fastProduced);
+    int fastResult = DecodeStreamRoute(FastAndCarefulRoute, fast.data(), capacity, stream.data(),
+                                       streamLength, &fastConsumed, &fastProduced);
     int carefulResult = DecodeStreamRoute(CarefulRoute, careful.data(), capacity, stream.data(), streamLength,
                                           &carefulConsumed, &carefulProduced);
     FuzzCheck(fastResult == 0 || fastResult == 1, "the fast route gives a verdict other than 0 or 1");
@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // DecompressBlock is the fast route with the careful one near the ends.
     std::vector<unsigned char> block(capacity, 0xA5);
     uint32_t blockConsumed = 0xFFFFFFFFu;
-    FuzzCheck(DecompressBlock(block.data(), capacity, stream.data(), streamLength, &blockConsumed) == fastResult &&
+    FuzzCheck(DecompressBlock(block.data(), capacity, stream.data(), streamLength, &blockConsumed) ==
+                      fastResult &&
                   blockConsumed == fastConsumed,
               "DecompressBlock differs from its route");
     // Without the consumed count the verdict and the output stay the same.
