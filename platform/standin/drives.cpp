@@ -36,7 +36,7 @@ static BOOL FreeSpaceOf(LPCSTR root, uint64_t* freeBytes, uint64_t* totalBytes) 
 
 BOOL GetDiskFreeSpaceA(LPCSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector, LPDWORD freeClusters,
                        LPDWORD totalClusters) {
-    uint64_t freeBytes, totalBytes;
+    uint64_t freeBytes = 0, totalBytes = 0;
     if (!FreeSpaceOf(root, &freeBytes, &totalBytes)) return FALSE;
     // Reported as 512-byte clusters of one sector; counts saturate as the real call's do.
     uint64_t freeCount = freeBytes / 512, totalCount = totalBytes / 512;
@@ -50,7 +50,7 @@ BOOL GetDiskFreeSpaceA(LPCSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerS
 namespace {
 BOOL WINAPI StandinGetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER totalBytes,
                                        PULARGE_INTEGER totalFree) {
-    uint64_t freeBytes, total;
+    uint64_t freeBytes = 0, total = 0;
     if (!FreeSpaceOf(root, &freeBytes, &total)) return FALSE;
     if (freeToCaller) freeToCaller->QuadPart = freeBytes;
     if (totalBytes) totalBytes->QuadPart = total;
