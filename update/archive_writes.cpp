@@ -10,6 +10,7 @@
 #include "report/messages.h"
 #include "platform/text_format.h"
 #include "update/archive_item_rules.h"
+#include "update/run_checks.h"
 #include "update/staged_update.h"
 
 #include <cstring>
@@ -19,7 +20,7 @@ namespace {
 // Nothing of the run stays: the files prepared so far are deleted before the message.
 int Fail(HWND window, StagedUpdate* staged) {
     DiscardStagedUpdate(staged);
-    ShowError("ファイルの書き込みに失敗しました");
+    ShowError(WriteFailedText);
     EndDialog(window, -1);
     return 0;
 }

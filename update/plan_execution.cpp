@@ -57,7 +57,7 @@ int CommitPrepared(HWND window, StagedUpdate* staged) {
     if (failed->message == StagedCopyMessage)
         ShowCopyFailure(window, failed->planPath);
     else
-        ShowError("ファイルの書き込みに失敗しました");
+        ShowError(WriteFailedText);
     EndDialog(window, -1);
     return 0;
 }

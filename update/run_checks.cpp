@@ -11,6 +11,7 @@
 
 const char ShortOfSpaceText[] = "ディスク容量が足りません。\r%s ドライブに %i バイトの空き容量が必要です";
 const char NothingToUpdateText[] = "アップデートする必要のあるファイルはありません";
+const char WriteFailedText[] = "ファイルの書き込みに失敗しました";
 
 // A drive whose free space cannot be queried (an installation path without a drive letter) is not held
 // up: the archive writes check each file's space again and fail with their own message.

@@ -20,9 +20,11 @@ struct RequiredSpace {
 // 1 when the run goes on, 0 when it stops at the short-of-space page. Reads only; shows nothing.
 int MeasureRequiredSpace(RequiredSpace* space);
 
-// The short-of-space page (with the drive and the shortfall) and the box of a plan with nothing in it.
+// The short-of-space page (with the drive and the shortfall), the box of a plan with nothing in it, and the
+// box of a write that fails.
 extern const char ShortOfSpaceText[];
 extern const char NothingToUpdateText[];
+extern const char WriteFailedText[];
 
 // The copy failure's text ("SETUP.INI : "path" のコピーに失敗しました") and the insert-disk prompt's, in
 // 1024-byte buffers (cut there).

@@ -32,7 +32,6 @@
 
 namespace {
 
-const char WriteFailure[] = "ファイルの書き込みに失敗しました";
 const char GameDrive = 'C', DataDrive = 'D', FirstDiscDrive = 'E';
 
 // The entry of folder that Windows would open for name (code page 932): the name as it stands in UTF-8,
@@ -156,7 +155,7 @@ void RefuseWith(PlanItem& item, const std::vector<std::string>& messages, const 
 }
 
 void Refuse(PlanItem& item, std::vector<std::string> messages, const std::string& reason) {
-    messages.push_back(WriteFailure);
+    messages.push_back(TextFromArchive(WriteFailedText));
     RefuseWith(item, messages, reason);
 }
 
