@@ -59,8 +59,10 @@ run() {
   mkdir -p "$corpus" "$dir/crashes"
   dictionary="$root/tests/fuzz/$target.dict"
   if [ -f "$dictionary" ]; then set -- "-dict=$dictionary" "$@"; fi
-  # A slow input is a finding too (the readers must stay linear), so the timeout is short.
-  "$program" -timeout=25 -artifact_prefix="$dir/crashes/$target-" "$@" "$corpus" "$root/tests/fuzz/corpus/$target"
+  # A slow input is a finding too (the readers must stay linear), so the timeout is short. libFuzzer's own
+  # status for a finding is 77, which the tests read as "skipped": a finding must fail them.
+  "$program" -timeout=25 -error_exitcode=1 -timeout_exitcode=1 -artifact_prefix="$dir/crashes/$target-" "$@" \
+    "$corpus" "$root/tests/fuzz/corpus/$target"
 }
 
 targets_built() {

@@ -1,9 +1,12 @@
 // libFuzzer target: the archive as the updater meets it. The input is written to a file and loaded from
 // there; the same bytes loaded as a memory image must give the same header and directory. Then every
 // entry (up to EntriesTried) is looked up and extracted to its own file in the scratch folder, half of
-// them over an existing read-only file, and what lands on disk must be exactly the entry's content with the
-// entry's time, or nothing when the entry cannot be had; no temporary file may stay behind.
+// them over an existing read-only file (half of those under the time rule, which keeps an old file later
+// than the entry), and what lands on disk must be exactly the entry's content with the entry's time, or
+// the old file kept whole and writable, or nothing when the entry cannot be had; no temporary file may stay
+// behind.
 #include "archive/archive.h"
+#include "archive/whole_file.h"
 #include "context/updater_context.h"
 #include "tests/fakes/script.h"
 #include "platform/text_format.h"
@@ -21,6 +24,8 @@ enum : uint32_t { EntriesTried = 16, FreeBytes = 1u << 20 };
 
 const char ArchiveName[] = "ARCHIVE.BIN";
 const unsigned char OldContent[] = "old content";
+// The old file's time: 2010-01-01 UTC, inside the range of entry times an input can give on either side.
+const uint64_t OldTime = 129067776000000000ull;
 
 std::vector<unsigned char> ReadHostFile(const char* path, bool* exists) {
     std::vector<unsigned char> bytes;
@@ -74,6 +79,12 @@ const ArchiveEntry* FirstRecordNamed(const char* name) {
     }
 }
 
+// The time of the entry that a lookup by name finds.
+uint64_t EntryTime(const char* name) {
+    const ArchiveEntry* found = FirstRecordNamed(name);
+    return uint64_t(found->fileTime.dwHighDateTime) << 32 | found->fileTime.dwLowDateTime;
+}
+
 // Extracts the entry named by record index to its own file and checks the outcome against the content
 // that FindEntryData hands out. Returns 1 when the target file is there afterwards.
 int ExtractAndCheck(uint32_t index) {
@@ -88,26 +99,36 @@ int ExtractAndCheck(uint32_t index) {
     FormatText(target, sizeof target, "%c:\\%s", ScratchDrive, fileName);
     const char* host = ScratchHostPath(fileName);
     bool overOld = index % 2 == 1;
+    int checkTime = index % 4 == 3;
     if (overOld) {
         WriteScratchFile(fileName, OldContent, sizeof OldContent);
+        FILETIME oldTime = {static_cast<DWORD>(OldTime), static_cast<DWORD>(OldTime >> 32)};
+        FuzzCheck(StampFileTimes(target, &oldTime), "the old file's time cannot be set");
         SetFileAttributesA(target, FILE_ATTRIBUTE_READONLY);
     }
 
-    int extracted = ExtractEntry(target, name, 0);
+    int extracted = ExtractEntry(target, name, checkTime);
     bool exists;
     std::vector<unsigned char> written = ReadHostFile(host, &exists);
     if (!content) {
         FuzzCheck(!extracted, "an entry without content was extracted");
     } else if (size > FreeBytes) {
         FuzzCheck(!extracted, "an entry larger than the free space was extracted");
+    } else if (checkTime && EntryTime(name) < OldTime) {
+        FuzzCheck(extracted, "a kept old file counted as a failure");
+        FuzzCheck(exists && written.size() == sizeof OldContent &&
+                      memcmp(written.data(), OldContent, sizeof OldContent) == 0 &&
+                      HostWriteTime(host) == OldTime,
+                  "the time rule did not keep the later old file whole");
+        FuzzCheck(!(GetFileAttributesA(target) & FILE_ATTRIBUTE_READONLY),
+                  "a kept old file stayed read-only");
     } else {
         FuzzCheck(extracted, "an entry with content was not extracted");
         FuzzCheck(exists && written.size() == size &&
                       (size == 0 || memcmp(written.data(), content, size) == 0),
                   "the extracted file differs from the entry's content");
-        const ArchiveEntry* found = FirstRecordNamed(name);
-        uint64_t time = uint64_t(found->fileTime.dwHighDateTime) << 32 | found->fileTime.dwLowDateTime;
-        FuzzCheck(HostWriteTime(host) == time, "the extracted file does not carry the entry's time");
+        FuzzCheck(HostWriteTime(host) == EntryTime(name),
+                  "the extracted file does not carry the entry's time");
     }
     if (!extracted && overOld) {
         FuzzCheck(exists && written.size() == sizeof OldContent &&
