@@ -552,8 +552,12 @@ void AwaitFile(Step& step) {
     for (int poll = 0; GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES; ++poll) {
         if (GetTickCount() - start > timeout) Failure("  %s did not appear", Show(path).c_str());
         if (untilInfo && poll % 16 == 0) {
+            // Read without a message: the updater's thread answers none while it commits, and a wait
+            // for its answer would let the whole commit pass unseen.
             HWND wizard = FindWizard(started);
-            if (wizard && TextOf(GetDlgItem(wizard, IdInfo)) == info) {
+            char text[1024] = "";
+            if (wizard) GetWindowTextA(GetDlgItem(wizard, IdInfo), text, sizeof text);
+            if (wizard && info == text) {
                 std::printf("%s did not appear before the page read \"%s\"\n", Show(path).c_str(),
                             Show(info).c_str());
                 std::fflush(stdout);
