@@ -5,7 +5,7 @@
 
 #include "report/wizard_pages.h"
 #include "context/updater_context.h"
-#include "update/plan_execution.h"
+#include "app/update_pages.h"
 
 namespace {
 void HideAgreement(HWND dialog) {

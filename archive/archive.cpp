@@ -167,16 +167,24 @@ unsigned char* EntryContent(const ArchiveEntry* entry, uint64_t dataOffset, int*
 
 // 1 when the existing file's last-write time is later than time; 0 when it is not or cannot be read.
 int ExistingFileIsLater(const char* path, const FILETIME& time) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
     FILETIME written;
-    BOOL read = GetFileTime(file, nullptr, nullptr, &written);
-    CloseHandle(file);
-    if (!read) return 0;
-    uint64_t existing = uint64_t(written.dwHighDateTime) << 32 | written.dwLowDateTime;
-    uint64_t packed = uint64_t(time.dwHighDateTime) << 32 | time.dwLowDateTime;
-    return existing > packed;
+    return ReadLastWriteTime(path, &written) && IsLaterTime(written, time);
+}
+
+// The free-space check for the entry alone: a file it would replace is not credited. Without a drive
+// letter the query fails and the write itself decides. 0 after the message.
+int RoomForEntry(const char* targetPath, const ArchiveEntry* entry) {
+    char drive[3];
+    CopyText(drive, sizeof drive, targetPath);
+    ULARGE_INTEGER freeToCaller, totalBytes;
+    if (!QueryDiskSpace(drive, &freeToCaller, &totalBytes, nullptr) || entry->size <= freeToCaller.QuadPart)
+        return 1;
+    char message[1024];
+    uint64_t shortfall = entry->size - freeToCaller.QuadPart;
+    FormatText(message, sizeof message, NoSpaceMessage, drive,
+               static_cast<int>(static_cast<uint32_t>(shortfall)));
+    ShowError(message);
+    return 0;
 }
 
 // What ExtractEntry and PrepareEntry share: the lookup, the free-space check for the entry alone, the
@@ -186,21 +194,7 @@ int OpenEntryForWrite(const char* targetPath, const char* name, int checkTime, c
                       unsigned char** contentOut, int* owned, int* keep) {
     uint64_t dataOffset;
     const ArchiveEntry* entry = LookUpEntry(name, &dataOffset);
-    if (!entry) return 0;
-
-    // Only this entry's size counts; a file it would replace is not credited. Without a drive letter
-    // the query fails and the write itself decides.
-    char drive[3];
-    CopyText(drive, sizeof drive, targetPath);
-    ULARGE_INTEGER freeToCaller, totalBytes;
-    if (QueryDiskSpace(drive, &freeToCaller, &totalBytes, nullptr) && entry->size > freeToCaller.QuadPart) {
-        char message[1024];
-        uint64_t shortfall = entry->size - freeToCaller.QuadPart;
-        FormatText(message, sizeof message, NoSpaceMessage, drive,
-                   static_cast<int>(static_cast<uint32_t>(shortfall)));
-        ShowError(message);
-        return 0;
-    }
+    if (!entry || !RoomForEntry(targetPath, entry)) return 0;
 
     unsigned char* content = EntryContent(entry, dataOffset, owned);
     if (!content) return 0;
@@ -304,5 +298,18 @@ int CheckEntryWrite(const char* targetPath, const char* name, int checkTime, int
     if (!OpenEntryForWrite(targetPath, name, checkTime, &entry, &content, &owned, keep)) return 0;
     if (size) *size = entry->size;
     if (owned) GlobalFree(content);
+    return 1;
+}
+
+int DecideEntryWrite(const char* targetPath, const char* name, int checkTime, DWORD targetAttributes,
+                     const FILETIME* targetTime, EntryWrite* write) {
+    uint64_t dataOffset;
+    const ArchiveEntry* entry = LookUpEntry(name, &dataOffset);
+    if (!entry || !RoomForEntry(targetPath, entry)) return 0;
+    int exists = targetAttributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (targetAttributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+    write->size = entry->size;
+    write->fileTime = entry->fileTime;
+    write->keep = checkTime && exists && targetTime && IsLaterTime(*targetTime, entry->fileTime);
     return 1;
 }

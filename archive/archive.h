@@ -50,3 +50,15 @@ int PrepareEntry(const char* targetPath, const char* name, int checkTime, char* 
 // PrepareEntry's decision alone, writing nothing: the same lookup, checks and messages. 1 with *keep 1 when
 // the file on disk would stay and the entry's size in *size (may be null); 0 after the message.
 int CheckEntryWrite(const char* targetPath, const char* name, int checkTime, int* keep, uint32_t* size);
+
+// The write's decision against a target whose state the caller knows (as the items before it leave it):
+// targetAttributes (INVALID_FILE_ATTRIBUTES when nothing is there) and its last-write time (null when it
+// cannot be had: never later). The lookup, the free-space check for the entry alone and their messages,
+// the refusal of a folder in the way (no message), and the time rule; nothing is read or written.
+struct EntryWrite {
+    uint32_t size;
+    FILETIME fileTime; // the entry's
+    int32_t keep;      // 1 when the file there stays (checkTime, and it is later)
+};
+int DecideEntryWrite(const char* targetPath, const char* name, int checkTime, DWORD targetAttributes,
+                     const FILETIME* targetTime, EntryWrite* write);

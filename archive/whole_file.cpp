@@ -163,3 +163,18 @@ unsigned char* ReadWholeFile(const char* path, uint32_t* sizeOut) {
 int WriteWholeFile(const char* path, const void* data, uint32_t size, const FILETIME* fileTime) {
     return ReplaceWholeFile(path, data, size, fileTime, 0);
 }
+
+int ReadLastWriteTime(const char* path, FILETIME* lastWrite) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    BOOL read = GetFileTime(file, nullptr, nullptr, lastWrite);
+    CloseHandle(file);
+    return read != 0;
+}
+
+int IsLaterTime(const FILETIME& a, const FILETIME& b) {
+    uint64_t left = uint64_t(a.dwHighDateTime) << 32 | a.dwLowDateTime;
+    uint64_t right = uint64_t(b.dwHighDateTime) << 32 | b.dwLowDateTime;
+    return left > right;
+}

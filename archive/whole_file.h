@@ -35,3 +35,8 @@ int WriteWholeFile(const char* path, const void* data, uint32_t size, const FILE
 // just before it is replaced, so that a write that fails before leaves it as it was).
 int ReplaceWholeFile(const char* path, const void* data, uint32_t size, const FILETIME* fileTime,
                      int clearReadOnly);
+
+// The file's last-write time. 0 when the file cannot be opened or its time read.
+int ReadLastWriteTime(const char* path, FILETIME* lastWrite);
+// 1 when a is later than b (compared as 64-bit numbers, high words first).
+int IsLaterTime(const FILETIME& a, const FILETIME& b);

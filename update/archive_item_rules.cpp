@@ -1,9 +1,7 @@
 // The rules that decide what becomes of one archive item of the plan, kept apart from the writing so that
-// updpack's plan shows what the update run will do by the very same decisions. Owns nothing: the caller
-// holds the buffers and releases a data file's content.
+// updpack's plan shows what the update run will do by the very same decisions. Owns nothing.
 #include "update/archive_item_rules.h"
 
-#include "archive/archive.h"
 #include "archive/whole_file.h"
 #include "context/updater_context.h"
 #include "platform/text_format.h"
@@ -32,17 +30,30 @@ int BuildArchiveTarget(const UpdateItem& item, char* folder, char* target) {
     return strlen(target) <= PlatformPathLimit;
 }
 
-int SkippedAsMissing(const UpdateItem& item, int overwriteOnly, const char* target) {
+int SkippedAsMissing(const UpdateItem& item, int overwriteOnly, const char* target,
+                     const FileOverlay* overlay) {
     if (!overwriteOnly && item.mode != ModeExisting) return 0;
-    return !IsFile(GetFileAttributesA(target));
+    return !IsFile(OverlayAttributes(overlay, target));
 }
 
-DataRuleChoice ChooseDataRule(const char* target, unsigned char** content, uint32_t* size) {
-    *content = nullptr;
+// A file an earlier item writes is read as what it will hold: its content is at hand by construction.
+// A file only the disk holds is read whole now, so that one that cannot be read is known before anything
+// is prepared; the run reads it again when it prepares the re-write.
+DataRuleChoice ChooseDataRule(const char* target, const FileOverlay* overlay, int32_t* content, char* source,
+                              uint32_t* size) {
+    *content = ContentOfFile;
+    source[0] = '\0';
     *size = 0;
-    DWORD attributes = GetFileAttributesA(target);
+    DWORD attributes = OverlayAttributes(overlay, target);
     if (!IsFile(attributes)) return DataFromArchive;
     if (attributes & FILE_ATTRIBUTE_READONLY) return DataReadOnly;
-    *content = ReadWholeFile(target, size);
-    return *content ? DataRewritten : DataUnreadable;
+    // An earlier item that only changed the file's attributes or time leaves its content the disk's.
+    if (OverlayWrittenFile(overlay, target, content, source, size) &&
+        !(*content == ContentOfFile && lstrcmpiA(source, target) == 0))
+        return DataRewritten;
+    unsigned char* data = ReadWholeFile(target, size);
+    if (!data) return DataUnreadable;
+    GlobalFree(data);
+    *content = ContentOfFile;
+    return CopyText(source, MAX_PATH, target) ? DataRewritten : DataUnreadable;
 }

@@ -1,8 +1,10 @@
-// The per-item rules of the plan's archive files, apart from any writing: where an item's file goes, the
-// existing-file rule and the data rule. The update run and updpack's plan both decide through these.
+// The rules that decide what becomes of one archive item of the plan, apart from any writing: where its
+// file goes, the existing-file rule and the data rule. Each asks the overlay of what the earlier items
+// leave, so the run and updpack's plan decide alike. Owns nothing.
 #pragma once
 
 #include "context/update_plan_model.h"
+#include "update/file_overlay.h"
 
 #include <cstdint>
 
@@ -15,7 +17,8 @@ int BuildArchiveTarget(const UpdateItem& item, char* folder, char* target);
 
 // The existing-file rule: 1 when the item is skipped because nothing but a file may be written over and
 // target is no file (missing, or a folder).
-int SkippedAsMissing(const UpdateItem& item, int overwriteOnly, const char* target);
+int SkippedAsMissing(const UpdateItem& item, int overwriteOnly, const char* target,
+                     const FileOverlay* overlay);
 
 enum DataRuleChoice {
     DataFromArchive = 0, // no file there (or a folder): the archive's copy is written
@@ -24,6 +27,8 @@ enum DataRuleChoice {
     DataUnreadable = 3,  // a player's file that cannot be read stays as it is rather than be lost
 };
 
-// The data rule over target. For DataRewritten, *content is the file's content (a GlobalAlloc block the
-// caller releases) and *size its bytes; otherwise *content is null.
-DataRuleChoice ChooseDataRule(const char* target, unsigned char** content, uint32_t* size);
+// The data rule over target. For DataRewritten, where the kept content comes from: *content (an
+// OverlayContent) and source (MAX_PATH bytes: the file, or the archive entry an earlier item writes
+// there), and its *size.
+DataRuleChoice ChooseDataRule(const char* target, const FileOverlay* overlay, int32_t* content, char* source,
+                              uint32_t* size);

@@ -1,7 +1,6 @@
-// Preparing the plan's archive files: for each UpdateItem the target folder (base joined with DataFolder,
-// created one level deep and recorded), the existing-file rule, the data rule that keeps a player's file,
-// and the extraction under the mode's time rule into a file beside the target, which the commit moves in.
-// Owns only the target path buffers of the item in hand.
+// Preparing the plan's archive files as the walk decided them: the target folder made and recorded, the
+// entry's content written into a file beside the target (which the commit moves in), a data file's kept
+// content re-written beside it. Owns only the content in hand.
 #include "update/archive_writes.h"
 
 #include "archive/archive.h"
@@ -9,29 +8,31 @@
 #include "context/updater_context.h"
 #include "report/messages.h"
 #include "platform/text_format.h"
-#include "update/archive_item_rules.h"
 #include "update/run_checks.h"
 #include "update/staged_update.h"
+#include "update/update_walk.h"
 
 #include <cstring>
 
 namespace {
 
 // Nothing of the run stays: the files prepared so far are deleted before the message.
-int Fail(HWND window, StagedUpdate* staged) {
-    DiscardStagedUpdate(staged);
+int Fail(ArchiveDecision& decision, StagedUpdate* staged) {
+    if (staged) DiscardStagedUpdate(staged);
     ShowError(WriteFailedText);
-    EndDialog(window, -1);
+    decision.verdict = VerdictRefused;
+    decision.refusal = RefusedWithWriteFailure;
     return 0;
 }
 
 // Records one prepared change of an archive item; a file that cannot be recorded is deleted again. 1 or 0.
 int Stage(StagedUpdate* staged, const char* target, const char* prepared, int32_t action,
-          const FILETIME* fileTime) {
+          const FILETIME* fileTime, int optional) {
     StagedChange change;
     memset(&change, 0, sizeof change);
     change.action = action;
     change.message = StagedWriteMessage;
+    change.optional = optional;
     change.hasTime = fileTime != nullptr;
     if (fileTime) change.fileTime = *fileTime;
     if (!CopyText(change.target, sizeof change.target, target) ||
@@ -42,54 +43,72 @@ int Stage(StagedUpdate* staged, const char* target, const char* prepared, int32_
     return 1;
 }
 
-// The data rule. 1 when the item is done here: an existing file keeps its content (re-written so that
-// its time becomes the update's; whether that re-write can be prepared does not matter, the content is
-// the player's either way). An existing file that cannot be read is left as it is rather than replaced
-// by the archive's copy, which would lose the player's data; a read-only one stays as it is too. 0 when
-// the target does not exist (or is a folder) and the archive's copy is to be written.
-int KeepExistingData(const char* target, StagedUpdate* staged) {
-    unsigned char* content;
-    uint32_t size;
-    if (ChooseDataRule(target, &content, &size) == DataFromArchive) return 0;
-    if (!content) return 1;
+// The entry's content complete beside the target, stamped with the entry's time. 0 after the content's
+// own message when it cannot be had, or silently when the file cannot be written.
+int PrepareWrittenFile(const ArchiveDecision& decision, const char* name, StagedUpdate* staged) {
+    uint32_t size = 0;
+    unsigned char* content = FindEntryData(name, &size);
+    if (!content) return 0;
+    int done = 1;
+    if (staged) {
+        char prepared[MAX_PATH];
+        FILETIME fileTime = decision.fileTime;
+        done = PrepareWholeFile(decision.target, content, size, &fileTime, prepared) &&
+               Stage(staged, decision.target, prepared, StagedReplace, &fileTime, 0);
+    }
+    if (ArchiveDataIsOwned(content)) GlobalFree(content);
+    return done;
+}
+
+// The data rule's re-write: the kept content beside the target, taking the update's time. It does not
+// matter whether it can be made (the content is the player's either way), so nothing here fails the run:
+// a content that cannot be read again, or a file that cannot be prepared, leaves the player's file as it
+// is. The content of an archive entry an earlier item writes there is the entry's.
+void PrepareRewrite(const ArchiveDecision& decision, StagedUpdate* staged) {
+    uint32_t size = 0;
+    unsigned char* content = nullptr;
+    int owned = 1;
+    if (decision.content == ContentOfEntry) {
+        content = FindEntryData(decision.source, &size);
+        owned = ArchiveDataIsOwned(content);
+    } else {
+        content = ReadWholeFile(decision.source, &size);
+    }
+    if (!content) return;
     char prepared[MAX_PATH];
-    if (PrepareWholeFile(target, content, size, nullptr, prepared))
-        Stage(staged, target, prepared, StagedReplace, nullptr);
-    GlobalFree(content);
-    return 1;
+    if (PrepareWholeFile(decision.target, content, size, nullptr, prepared))
+        Stage(staged, decision.target, prepared, StagedReplace, nullptr, 1);
+    if (owned) GlobalFree(content);
 }
 
 } // namespace
 
-int PrepareArchiveFiles(HWND window, int overwriteOnly, StagedUpdate* staged) {
-    for (int32_t index = 0; index < Updater.UpdateCount; ++index) {
+int PrepareArchiveFiles(UpdateWalk* walk, StagedUpdate* staged) {
+    for (int32_t index = 0; index < walk->archiveCount; ++index) {
+        ArchiveDecision& decision = walk->archive[index];
         const UpdateItem& item = Updater.UpdateItems[index];
-        char folder[ArchiveTargetCapacity];
-        char target[ArchiveTargetCapacity];
-        if (!BuildArchiveTarget(item, folder, target)) return Fail(window, staged);
-
-        // Outcome ignored: an existing folder is the common case, and a missing base shows up as the
-        // write's failure. A folder made here is removed again when the run does not complete.
-        CreateStagedFolder(staged, folder);
-
-        if (SkippedAsMissing(item, overwriteOnly, target)) continue;
-        if (item.mode == ModeData && KeepExistingData(target, staged)) continue;
-
-        const char* name = item.path + item.nameOffset;
-        char prepared[MAX_PATH];
-        FILETIME fileTime;
-        if (!PrepareEntry(target, name, item.mode == ModeNewer ? 1 : 0, prepared, &fileTime))
-            return Fail(window, staged);
-        int staging;
-        if (prepared[0] != '\0') {
-            staging = Stage(staged, target, prepared, StagedReplace, &fileTime);
-        } else {
-            // Kept as newer: a read-only file still ends writable, once the update is committed.
-            DWORD attributes = GetFileAttributesA(target);
-            staging = !(attributes & FILE_ATTRIBUTE_READONLY) ||
-                      Stage(staged, target, "", StagedClearReadOnly, nullptr);
+        // Whether it could be made is not examined: a missing base shows up as the write's failure. A
+        // folder made here is removed again when the run does not complete.
+        if (decision.createsFolder && staged && !CreateStagedFolder(staged, decision.folder))
+            return Fail(decision, staged);
+        switch (decision.verdict) {
+        case VerdictWrittenNew:
+        case VerdictReplaced:
+            if (!PrepareWrittenFile(decision, item.path + item.nameOffset, staged))
+                return Fail(decision, staged);
+            break;
+        case VerdictKeptLater:
+            // Kept as later: a read-only file still ends writable, once the update is committed.
+            if (decision.readOnly && staged &&
+                !Stage(staged, decision.target, "", StagedClearReadOnly, nullptr, 0))
+                return Fail(decision, staged);
+            break;
+        case VerdictDataRewritten:
+            if (staged) PrepareRewrite(decision, staged);
+            break;
+        default:
+            break;
         }
-        if (!staging) return Fail(window, staged);
     }
     return 1;
 }

@@ -1,12 +1,12 @@
-// Preparing the plan's archive files, the first step of the update run.
+// Preparing the archive files the walk decided, one step of the update run.
 #pragma once
 
-#include "platform/win32.h"
-
 struct StagedUpdate;
+struct UpdateWalk;
 
-// Prepares every UpdateItem of the plan in list order under the rule of its mode and the overwrite-only
-// switch: each file to be written goes complete into a file beside its target, recorded in staged; nothing
-// installed changes. 1 when all are prepared; 0 after deleting what staged holds, the failure's message
-// and EndDialog(window, -1).
-int PrepareArchiveFiles(HWND window, int overwriteOnly, StagedUpdate* staged);
+// Carries out walk's archive decisions in list order: the target folders made, each written file prepared
+// complete beside its target, each kept content re-written beside it, a kept read-only file marked for
+// the commit, all recorded in staged. With staged null, only checks what preparing checks (each entry's
+// content can be had) and writes nothing. 1 when all are done; 0 after deleting what staged holds and the
+// failure's messages, with the item's decision made VerdictRefused.
+int PrepareArchiveFiles(UpdateWalk* walk, StagedUpdate* staged);

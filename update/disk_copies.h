@@ -3,18 +3,25 @@
 
 #include "platform/win32.h"
 
+#include <cstddef>
+
+struct CopyDecision;
+struct CopyItem;
 struct StagedUpdate;
 
-// Copies every CopyItem of the plan in list order with the shell's copy, finding each item's disc first:
-// a file to a name beside its destination, a folder into a staging folder beside its place, each recorded
-// in staged for the commit. 1 when all are done; 0 after deleting what staged holds, the failure's
-// message (none when the user cancelled) and EndDialog(window, -1).
-int CopyFromDisks(HWND window, StagedUpdate* staged);
+// What the run reports while it copies: called once a copy is staged, just before the shell copies it.
+typedef void (*CopyProgress)(HWND window, const char* path);
+
+// Copies one decided item with the shell's copy: a file to a name beside its destination, a folder into a
+// staging folder beside its place, each recorded in staged for the commit. 1 when done. 0 after deleting
+// what staged holds and the copy failure's message, or silently with *cancelled 1 when the user cancelled
+// in the shell's window.
+int CopyDecidedItem(HWND window, const CopyItem& item, const CopyDecision& decision, StagedUpdate* staged,
+                    CopyProgress progress, int* cancelled);
 
 // "SETUP.INI : "path" のコピーに失敗しました" in an error box owned by window.
 void ShowCopyFailure(HWND window, const char* path);
 
-// Finds the CD-ROM drive holding disk (1..9; CopyFromDisks refuses any other first) by its check file,
-// asking for the disc until it is there. 1 with root set to the drive ("E:"); 0 after EndDialog(window, -1)
-// when the user cancelled.
+// Finds the CD-ROM drive holding disk (1..9) by its check file, asking for the disc (a box owned by window)
+// until it is there. 1 with root set to the drive ("E:"); 0 when the user cancelled.
 int FindCopySource(HWND window, int disk, char* root, size_t rootCapacity);

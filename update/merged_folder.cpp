@@ -130,6 +130,8 @@ int MergeTree(StagedUpdate* update, StagedChange& change, const char* source, co
         merged = (kind & FILE_ATTRIBUTE_DIRECTORY) ? MergeTree(update, change, from, to)
                                                    : MoveInFile(update, change, from, to);
     } while (merged && FindNextFileA(search, &found));
+    // A listing that fails before its end would leave the rest of the folder unmerged.
+    if (merged && GetLastError() != ERROR_NO_MORE_FILES) merged = 0;
     FindClose(search);
     return merged;
 }
@@ -177,11 +179,13 @@ void UndoMergedFolder(StagedUpdate* update, StagedChange& change) {
         }
         SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(path);
-        if (backup[0] != '\0') MoveFileExA(backup, path, MOVEFILE_REPLACE_EXISTING | MoveDurably);
+        if (backup[0] != '\0' && !MoveFileExA(backup, path, MOVEFILE_REPLACE_EXISTING | MoveDurably))
+            NoteUnrestored(update, path);
     }
     change.latestStep = 0;
-    if (change.done && change.oldAttributes != INVALID_FILE_ATTRIBUTES)
-        SetFileAttributesA(change.target, change.oldAttributes);
+    if (change.done && change.oldAttributes != INVALID_FILE_ATTRIBUTES &&
+        !SetFileAttributesA(change.target, change.oldAttributes))
+        NoteUnrestored(update, change.target);
     change.done = 0;
 }
 

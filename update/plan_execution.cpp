@@ -1,56 +1,80 @@
-// The update run behind the wizard's second "次へ": the free-space check of the installation drive, the
-// busy page, the plan, the preparation of the archive files and disc copies, their commit, and the
-// completion page. Nothing installed changes until every item is prepared; a failure or cancel before
-// that deletes what was prepared, and a failure during the commit puts every old file back. Owns the
-// record of one run's prepared changes; each run starts from the section again.
+// The update engine: the free-space check of the installation drive, the plan, the walk of decisions, the
+// preparation of the archive files and disc copies, and their commit. Nothing installed changes until
+// every item is prepared; a failure or cancel before that deletes what was prepared, and a failure during
+// the commit puts every old file back. Owns the record of one run's prepared changes; each run starts
+// from the section again.
 #include "update/plan_execution.h"
 
-#include "report/wizard_pages.h"
-#include "archive/disk_space.h"
 #include "context/updater_context.h"
-#include "report/messages.h"
 #include "platform/text_format.h"
-#include "setupcfg/profile_access.h"
+#include "report/messages.h"
 #include "update/archive_writes.h"
-#include "update/disk_copies.h"
-#include "update/run_checks.h"
 #include "update/staged_update.h"
-#include "update/update_plan.h"
 
 #include <cstring>
 
 namespace {
 
-// 1 when the run may go on; 0 after the short-of-space page, which leaves "戻る" and "中止" to the user.
-int CheckFreeSpace(HWND window) {
-    RequiredSpace space;
-    if (MeasureRequiredSpace(&space)) return 1;
-    SetStatusText(window, ShortOfSpaceText, space.drive, static_cast<int>(space.shortfall));
-    EnableControl(window, IDC_BACK, 1);
-    EnableControl(window, IDOK, 0);
-    EnableControl(window, IDCANCEL, 1);
+const char RollbackFailedText[] =
+    "元のファイルを戻せませんでした。\r%s\r元のファイルは同じフォルダーに .~bk の付いた名前で残っています";
+
+DiscSearch AskForDisc(int disk, char* root, size_t rootCapacity, void* data) {
+    return FindCopySource(static_cast<HWND>(data), disk, root, rootCapacity) ? DiscFound : DiscCancelled;
+}
+
+// Preparing needs room for every prepared file while the old files are still there: when the update
+// checks space at all, it asks for the larger of "RequiredDiskSpace" and what it prepares on that drive.
+int EnoughForPrepared(RequiredSpace* space, uint64_t preparedBytes) {
+    space->preparedBytes = preparedBytes;
+    if (space->required == 0 || !space->checked) return 1;
+    uint64_t needed = static_cast<uint32_t>(space->required);
+    if (preparedBytes > needed) needed = preparedBytes;
+    if (needed <= space->freeBytes.QuadPart) return 1;
+    uint64_t shortfall = needed - space->freeBytes.QuadPart;
+    space->shortfall = shortfall > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(shortfall);
     return 0;
 }
 
-void ShowBusyPage(HWND window) {
-    SetStatusText(window, "アップデートを実行しています");
-    EnableControl(window, IDC_BACK, 0);
-    EnableControl(window, IDOK, 0);
-    EnableControl(window, IDCANCEL, 0);
-    SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+void ShowRefusal(HWND window, int32_t refusal, const char* path) {
+    if (refusal == RefusedWithWriteFailure) ShowError(WriteFailedText);
+    if (refusal == RefusedWithCopyFailure) ShowCopyFailure(window, path);
 }
 
-// "戻る" and "中止" stay disabled: "完了" is the only way on.
-void ShowCompletionPage(HWND window) {
-    SetStatusText(window, "アップデートは完了しました");
-    SetDlgItemTextA(window, IDOK, "完了");
-    EnableControl(window, IDOK, 1);
-    SetFocus(GetDlgItem(window, IDOK));
-    SetCursor(LoadCursorA(nullptr, IDC_ARROW));
+// The copies, in list order, each decided once its disc is found. A dry run stops at a disc no drive holds.
+UpdateOutcome CopyItems(HWND window, const UpdateRunOptions& options, UpdateWalk* walk,
+                        StagedUpdate* staged) {
+    DiscFinder finder = options.finder ? options.finder : AskForDisc;
+    void* finderData = options.finder ? options.finderData : window;
+    while (walk->copyCount < Updater.CopyCount) {
+        const CopyItem& item = Updater.CopyItems[walk->copyCount];
+        int decided = DecideCopyItem(walk, finder, finderData);
+        CopyDecision& decision = walk->copies[walk->copyCount - 1];
+        if (!decided) {
+            if (decision.verdict == VerdictDiscMissing) return UpdateWaitsForDisc;
+            if (staged) DiscardStagedUpdate(staged);
+            ShowRefusal(window, decision.refusal, item.path);
+            return decision.refusal == RefusedSilently ? UpdateCancelled : UpdateFailed;
+        }
+        if (!staged) {
+            // The shell cannot copy what is not there.
+            if (!decision.sourceMissing) continue;
+            decision.verdict = VerdictRefused;
+            decision.refusal = RefusedWithCopyFailure;
+            ShowRefusal(window, decision.refusal, item.path);
+            return UpdateFailed;
+        }
+        int cancelled = 0;
+        if (!CopyDecidedItem(window, item, decision, staged, options.progress.copying, &cancelled)) {
+            decision.verdict = VerdictRefused;
+            decision.refusal = cancelled ? RefusedSilently : RefusedWithCopyFailure;
+            return cancelled ? UpdateCancelled : UpdateFailed;
+        }
+    }
+    return UpdateCompleted;
 }
 
-// The commit of everything prepared. 1 when it is all in place; 0 after the rollback, the message that
-// the failed item shows when its write or copy fails, and EndDialog(window, -1).
+// The commit of everything prepared. 0 after the rollback and the message the failed item shows when its
+// write or copy fails, and the message that names an old file the rollback could not put back.
 int CommitPrepared(HWND window, StagedUpdate* staged) {
     const StagedChange* failed = nullptr;
     if (CommitStagedUpdate(staged, &failed)) return 1;
@@ -58,30 +82,42 @@ int CommitPrepared(HWND window, StagedUpdate* staged) {
         ShowCopyFailure(window, failed->planPath);
     else
         ShowError(WriteFailedText);
-    EndDialog(window, -1);
+    if (staged->unrestored[0] != '\0') {
+        char message[1024];
+        FormatText(message, sizeof message, RollbackFailedText, staged->unrestored);
+        ShowError(message);
+    }
     return 0;
 }
 
 } // namespace
 
-void RunUpdate(HWND window) {
-    if (!CheckFreeSpace(window)) return;
-    ShowBusyPage(window);
+UpdateOutcome RunUpdateEngine(HWND window, const UpdateRunOptions& options, UpdateWalk* walk,
+                              RequiredSpace* space, int* overwriteOnly) {
+    *overwriteOnly = 0;
+    if (!MeasureRequiredSpace(space) && !options.dryRun) return UpdateShortOfSpace;
+    if (options.progress.busy) options.progress.busy(window);
 
-    int overwriteOnly = 0;
-    if (!ReadUpdatePlan(&overwriteOnly)) {
-        EndDialog(window, -1);
-        return;
-    }
+    if (!ReadUpdatePlanEntries(overwriteOnly, options.entrySeen, options.entryData)) return UpdateFailed;
     if (Updater.UpdateCount == 0 && Updater.CopyCount == 0) {
         ShowError(NothingToUpdateText);
-    } else {
-        // About 42 KB, kept out of the stack; the wizard runs one update at a time (WizardBusy).
-        static StagedUpdate staged;
-        BeginStagedUpdate(&staged);
-        if (Updater.UpdateCount != 0 && !PrepareArchiveFiles(window, overwriteOnly, &staged)) return;
-        if (Updater.CopyCount != 0 && !CopyFromDisks(window, &staged)) return;
-        if (!CommitPrepared(window, &staged)) return;
+        return UpdateNothingToDo;
     }
-    ShowCompletionPage(window);
+    if (!DecideArchiveItems(walk, *overwriteOnly)) {
+        const ArchiveDecision& refused = walk->archive[walk->archiveCount - 1];
+        ShowRefusal(window, refused.refusal, "");
+        return UpdateFailed;
+    }
+    if (space->shortfall == 0 && !EnoughForPrepared(space, walk->installDriveBytes) && !options.dryRun)
+        return UpdateShortOfSpace;
+
+    // About 42 KB, kept out of the stack; the wizard runs one update at a time (WizardBusy).
+    static StagedUpdate record;
+    StagedUpdate* staged = options.dryRun ? nullptr : &record;
+    if (staged) BeginStagedUpdate(staged);
+    if (!PrepareArchiveFiles(walk, staged)) return UpdateFailed;
+    UpdateOutcome copied = CopyItems(window, options, walk, staged);
+    if (copied != UpdateCompleted) return copied;
+    if (staged && !CommitPrepared(window, staged)) return UpdateFailed;
+    return UpdateCompleted;
 }

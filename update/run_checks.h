@@ -15,7 +15,8 @@ struct RequiredSpace {
     int32_t checked; // 1 when the drive's free space could be queried
     char drive[3];   // "C:"
     ULARGE_INTEGER freeBytes;
-    int32_t shortfall; // the bytes the page says are missing; 0 when the run goes on
+    int32_t shortfall; // the bytes the page says are missing (at most 2147483647); 0 when the run goes on
+    uint64_t preparedBytes; // what the update prepares on the drive, once its decisions are made
 };
 // 1 when the run goes on, 0 when it stops at the short-of-space page. Reads only; shows nothing.
 int MeasureRequiredSpace(RequiredSpace* space);

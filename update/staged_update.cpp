@@ -27,9 +27,18 @@ void DeletePrepared(StagedChange& change) {
 
 void RemoveCreatedFolders(StagedUpdate* update) {
     // Deepest last created, so removed first; a folder that is not empty stays.
-    for (int32_t i = update->folderCount - 1; i >= 0; --i)
-        RemoveDirectoryA(update->createdFolders[i]);
-    update->folderCount = 0;
+    uint32_t end = update->foldersSize;
+    while (end > 0) {
+        uint32_t start = end - 1;
+        while (start > 0 && update->createdFolders[start - 1] != '\0')
+            --start;
+        RemoveDirectoryA(update->createdFolders + start);
+        end = start;
+    }
+    if (update->createdFolders) GlobalFree(update->createdFolders);
+    update->createdFolders = nullptr;
+    update->foldersSize = 0;
+    update->foldersCapacity = 0;
 }
 
 // Puts the old file of one committed (or half-committed) change back.
@@ -39,7 +48,8 @@ void UndoChange(StagedUpdate* update, StagedChange& change) {
         return;
     }
     if (change.action == StagedClearReadOnly) {
-        if (change.done) SetFileAttributesA(change.target, change.oldAttributes);
+        if (change.done && !SetFileAttributesA(change.target, change.oldAttributes))
+            NoteUnrestored(update, change.target);
         change.done = 0;
         return;
     }
@@ -47,9 +57,12 @@ void UndoChange(StagedUpdate* update, StagedChange& change) {
         SetFileAttributesA(change.target, FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(change.target);
     }
-    if (change.backup[0] != '\0')
-        MoveFileExA(change.backup, change.target, MOVEFILE_REPLACE_EXISTING | MoveDurably);
-    change.backup[0] = '\0';
+    if (change.backup[0] != '\0') {
+        if (MoveFileExA(change.backup, change.target, MOVEFILE_REPLACE_EXISTING | MoveDurably))
+            change.backup[0] = '\0';
+        else
+            NoteUnrestored(update, change.target);
+    }
     change.done = 0;
 }
 
@@ -85,7 +98,10 @@ int CommitChange(StagedUpdate* update, StagedChange& change) {
 
 void BeginStagedUpdate(StagedUpdate* update) {
     update->changeCount = 0;
-    update->folderCount = 0;
+    update->createdFolders = nullptr;
+    update->foldersSize = 0;
+    update->foldersCapacity = 0;
+    update->unrestored[0] = '\0';
     update->mergeJournal = nullptr;
     update->journalSize = 0;
     update->journalCapacity = 0;
@@ -102,11 +118,24 @@ int AddStagedChange(StagedUpdate* update, const StagedChange& change) {
 }
 
 int CreateStagedFolder(StagedUpdate* update, const char* folder) {
-    if (!CreateDirectoryA(folder, nullptr)) return 0;
-    // Beyond the record's room the folder would outlive a rollback: such a plan has more folders than items.
-    if (update->folderCount < StagedFolderCapacity &&
-        CopyText(update->createdFolders[update->folderCount], MAX_PATH, folder))
-        ++update->folderCount;
+    // Room first: a folder made but not recorded would outlive a rollback.
+    uint32_t bytes = static_cast<uint32_t>(strnlen(folder, MAX_PATH)) + 1;
+    if (bytes > MAX_PATH) return 0;
+    if (update->foldersSize + bytes > update->foldersCapacity) {
+        if (update->foldersCapacity > 0x3FFFFFFFu) return 0;
+        uint32_t capacity = update->foldersCapacity ? update->foldersCapacity * 2 : 1024;
+        char* grown = static_cast<char*>(GlobalAlloc(GMEM_FIXED, capacity));
+        if (!grown) return 0;
+        if (update->createdFolders) {
+            memcpy(grown, update->createdFolders, update->foldersSize);
+            GlobalFree(update->createdFolders);
+        }
+        update->createdFolders = grown;
+        update->foldersCapacity = capacity;
+    }
+    if (!CreateDirectoryA(folder, nullptr)) return 1;
+    memcpy(update->createdFolders + update->foldersSize, folder, bytes);
+    update->foldersSize += bytes;
     return 1;
 }
 
@@ -121,8 +150,15 @@ void DiscardStagedUpdate(StagedUpdate* update) {
 int CommitStagedUpdate(StagedUpdate* update, const StagedChange** failed) {
     *failed = nullptr;
     for (int32_t i = 0; i < update->changeCount; ++i) {
-        if (CommitChange(update, update->changes[i])) continue;
-        *failed = &update->changes[i];
+        StagedChange& change = update->changes[i];
+        if (CommitChange(update, change)) continue;
+        if (change.optional) {
+            // The player's file stays as it was; only when it cannot be put back does the update fail.
+            UndoChange(update, change);
+            DeletePrepared(change);
+            if (update->unrestored[0] == '\0') continue;
+        }
+        *failed = &change;
         for (int32_t j = i; j >= 0; --j)
             UndoChange(update, update->changes[j]);
         DiscardStagedUpdate(update);
@@ -141,5 +177,14 @@ int CommitStagedUpdate(StagedUpdate* update, const StagedChange** failed) {
         change.backup[0] = '\0';
     }
     ReleaseMergeJournal(update);
+    // The run's folders are in use now: only the record goes.
+    if (update->createdFolders) GlobalFree(update->createdFolders);
+    update->createdFolders = nullptr;
+    update->foldersSize = 0;
+    update->foldersCapacity = 0;
     return 1;
+}
+
+void NoteUnrestored(StagedUpdate* update, const char* target) {
+    if (update->unrestored[0] == '\0') CopyText(update->unrestored, sizeof update->unrestored, target);
 }

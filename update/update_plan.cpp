@@ -37,24 +37,24 @@ int IsModeLetter(const char* token, char lower) {
     return token[0] != '\0' && token[1] == '\0' && (token[0] == lower || token[0] == lower - 'a' + 'A');
 }
 
-// Applies the update grammar to one value: [digit,] [d|u|o,] path. Returns 1 and fills item when the
-// entry applies to this installation, 0 when its filter excludes it (item is then left alone).
-int ParseUpdateEntry(const char* value, UpdateItem* item) {
+// Applies the update grammar with the install-variant filter. Returns 1 and fills item when the entry
+// applies to this installation, 0 when its filter excludes it (item is then left alone).
+int ParseUpdateEntry(const char* value, UpdateItem* item, int* variant) {
     UpdateItem parsed;
-    int variant;
-    ParseUpdateValue(value, &parsed, &variant);
-    if (variant >= 0 && static_cast<DWORD>(variant) != Updater.Install.InstMode) return 0;
+    ParseUpdateValue(value, &parsed, variant);
+    if (*variant >= 0 && static_cast<DWORD>(*variant) != Updater.Install.InstMode) return 0;
     *item = parsed;
     return 1;
 }
 
 // Applies the copy grammar with the install-variant filter. A disk byte that is not a digit gives a disk
 // outside 0..9, refused when the copy is reached.
-int ParseCopyEntry(const char* value, CopyItem* item) {
+int ParseCopyEntry(const char* value, CopyItem* item, int* variant) {
     CopyItem parsed;
-    int32_t variant;
-    if (ParseCopyValue(value, &parsed, &variant) && static_cast<DWORD>(variant) != Updater.Install.InstMode)
-        return 0;
+    int32_t filter;
+    int filtered = ParseCopyValue(value, &parsed, &filter);
+    *variant = filtered ? filter : -1;
+    if (filtered && static_cast<DWORD>(filter) != Updater.Install.InstMode) return 0;
     *item = parsed;
     return 1;
 }
@@ -124,19 +124,26 @@ int ParseCopyValue(const char* value, CopyItem* item, int32_t* variant) {
 }
 
 int ReadUpdatePlan(int* overwriteOnly) {
+    return ReadUpdatePlanEntries(overwriteOnly, nullptr, nullptr);
+}
+
+int ReadUpdatePlanEntries(int* overwriteOnly, PlanEntrySeen seen, void* data) {
     char number[260];
     *overwriteOnly =
         ReadProfileValue("UPDATE", "OverwriteOnly", number, sizeof number) && ConvertDecimal(number) != 0;
 
     char key[32];
     int anyFirstKey = 0;
+    int variant;
     Updater.UpdateCount = 0;
     for (int index = 0; index < UpdateListCapacity; ++index) {
         char value[UpdateValueCapacity];
         FormatText(key, sizeof key, "UpdateFile%02i", index);
         if (!ReadProfileValue("UPDATE", key, value, sizeof value)) break;
         if (index == 0) anyFirstKey = 1;
-        if (ParseUpdateEntry(value, &Updater.UpdateItems[Updater.UpdateCount])) ++Updater.UpdateCount;
+        int kept = ParseUpdateEntry(value, &Updater.UpdateItems[Updater.UpdateCount], &variant);
+        if (kept) ++Updater.UpdateCount;
+        if (seen) seen(0, index, value, !kept, variant, data);
     }
 
     Updater.CopyCount = 0;
@@ -145,7 +152,9 @@ int ReadUpdatePlan(int* overwriteOnly) {
         FormatText(key, sizeof key, "CopyFile%02i", index);
         if (!ReadProfileValue("UPDATE", key, value, sizeof value)) break;
         if (index == 0) anyFirstKey = 1;
-        if (ParseCopyEntry(value, &Updater.CopyItems[Updater.CopyCount])) ++Updater.CopyCount;
+        int kept = ParseCopyEntry(value, &Updater.CopyItems[Updater.CopyCount], &variant);
+        if (kept) ++Updater.CopyCount;
+        if (seen) seen(1, index, value, !kept, variant, data);
     }
 
     if (!anyFirstKey) {

@@ -7,6 +7,12 @@
 // message "No 'UpdateFileXX' and 'CopyFileXX'" when neither list has its first key, else 1.
 int ReadUpdatePlan(int* overwriteOnly);
 
+// Told of every entry as it is read, in key order ("UpdateFileNN" as list 0, "CopyFileNN" as list 1), with
+// its value and whether the install-variant filter leaves it out (and the filter's variant, -1 for none).
+typedef void (*PlanEntrySeen)(int list, int index, const char* value, int filtered, int variant, void* data);
+// ReadUpdatePlan, telling seen (when not null) of each entry.
+int ReadUpdatePlanEntries(int* overwriteOnly, PlanEntrySeen seen, void* data);
+
 struct UpdateItem;
 // The grammar of one "UpdateFileNN" value alone, without the install-variant filter: fills item, and
 // *variant with the filter's digit, or -1 when the entry has none. (updpack checks every entry with it.)

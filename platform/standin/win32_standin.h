@@ -1,7 +1,8 @@
 // Linux host layer for the part of the ANSI Win32 API that the updater uses. Same names, same types and
 // constant values, same results for what the logic relies on. Paths "X:\..." are mapped to the host folder
 // that a test gave drive X (host_files.h); other paths are host paths, with "\" read as "/". The windows,
-// registry and shell calls declared here are defined only by the tests' fakes (tests/fakes).
+// and registry calls declared here are defined only by the tests' fakes (tests/fakes); the shell's copy is
+// the host layer's, which fails unless a test puts its scripted shell behind it.
 #pragma once
 
 #include <cstddef>
@@ -206,6 +207,7 @@ UINT GetDriveTypeA(LPCSTR root);
 BOOL GetDiskFreeSpaceA(LPCSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector, LPDWORD freeClusters,
                        LPDWORD totalClusters);
 DWORD GetLastError();
+void GetSystemTimeAsFileTime(LPFILETIME now);
 
 // Modules (the extended free-space query and the default DLL folders are looked up by name)
 HMODULE LoadLibraryA(LPCSTR name);

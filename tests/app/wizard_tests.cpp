@@ -7,7 +7,7 @@
 #include "context/updater_context.h"
 #include "tests/fakes/script.h"
 #include "tests/fakes/window_script.h"
-#include "update/plan_execution.h"
+#include "app/update_pages.h"
 
 #include <doctest/doctest.h>
 

@@ -174,9 +174,17 @@ int CopyItems(const SHFILEOPSTRUCTA& operation) {
 
 } // namespace
 
+int FakeShellCopy(LPSHFILEOPSTRUCTA operation);
+
+namespace {
+// In place from the start: a test may copy before it resets the stand-in.
+const int fakeShellInstalled = (Standin::SetShellCopy(FakeShellCopy), 1);
+} // namespace
+
 namespace Standin {
 
 void ResetShell() {
+    SetShellCopy(FakeShellCopy);
     operationCount = 0;
     planHead = planTail = 0;
     handler = nullptr;
@@ -206,7 +214,7 @@ const RecordedFileOperation& FileOperation(int index) {
 
 } // namespace Standin
 
-int SHFileOperationA(LPSHFILEOPSTRUCTA operation) {
+int FakeShellCopy(LPSHFILEOPSTRUCTA operation) {
     if (!operation) return ResultBadArguments;
     Standin::RecordedFileOperation record;
     memset(&record, 0, sizeof record);

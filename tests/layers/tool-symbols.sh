@@ -5,7 +5,7 @@ tool=$1
 symbols=$(nm -C "$tool") || { echo "FAIL: nm cannot read $tool"; exit 1; }
 printf '%s\n' "$symbols" | grep -q ' T CreateFileA(' || { echo "FAIL: no CreateFileA in $tool: not the symbols expected"; exit 1; }
 status=0
-for name in DialogBoxParamA SHFileOperationA RegOpenKeyExA ClickButton CreateFakeDialog QueueBoxAnswer SetFreeSpace; do
+for name in DialogBoxParamA FakeShellCopy QueueFileOperation RegOpenKeyExA ClickButton CreateFakeDialog QueueBoxAnswer SetFreeSpace; do
     found=$(printf '%s\n' "$symbols" | grep -E "[ :]$name\(" || true)
     if [ -n "$found" ]; then
         echo "FAIL: $tool carries $name: $found"

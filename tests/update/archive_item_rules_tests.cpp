@@ -119,23 +119,27 @@ TEST_CASE("the existing-file rule and the data rule over each kind of target") {
         {"C:\\Game\\folder.dat", 0, 1, 1, DataFromArchive},
         {"C:\\Game\\nosub\\x.dat", 0, 1, 1, DataFromArchive},
     };
+    FileOverlay overlay;
+    BeginOverlay(&overlay);
     for (const Row& row : rows) {
         CAPTURE(row.target);
-        CHECK(SkippedAsMissing(Item(ModePlain, "x.dat"), 0, row.target) == row.skippedPlain);
-        CHECK(SkippedAsMissing(Item(ModeNewer, "x.dat"), 1, row.target) == row.skippedPlainOverwriteOnly);
-        CHECK(SkippedAsMissing(Item(ModeExisting, "x.dat"), 0, row.target) == row.skippedExisting);
-        unsigned char* content = nullptr;
+        CHECK(SkippedAsMissing(Item(ModePlain, "x.dat"), 0, row.target, &overlay) == row.skippedPlain);
+        CHECK(SkippedAsMissing(Item(ModeNewer, "x.dat"), 1, row.target, &overlay) ==
+              row.skippedPlainOverwriteOnly);
+        CHECK(SkippedAsMissing(Item(ModeExisting, "x.dat"), 0, row.target, &overlay) == row.skippedExisting);
+        int32_t content = -1;
+        char source[MAX_PATH];
         uint32_t size = 7;
-        CHECK(ChooseDataRule(row.target, &content, &size) == row.data);
+        CHECK(ChooseDataRule(row.target, &overlay, &content, source, &size) == row.data);
         if (row.data == DataRewritten) {
-            REQUIRE(content != nullptr);
-            CHECK(std::string(reinterpret_cast<char*>(content), size) == "player's");
-            GlobalFree(content);
+            CHECK(content == ContentOfFile);
+            CHECK(std::string(source) == row.target);
+            CHECK(size == 8);
         } else {
-            CHECK(content == nullptr);
             CHECK(size == 0);
         }
     }
+    EndOverlay(&overlay);
     CHECK(Standin::BoxCount() == 0);
 }
 

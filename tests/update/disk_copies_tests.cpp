@@ -8,7 +8,7 @@
 #include "tests/fakes/script.h"
 #include "tests/fakes/shell_script.h"
 #include "tests/fakes/window_script.h"
-#include "update/plan_execution.h"
+#include "app/update_pages.h"
 
 #include <doctest/doctest.h>
 

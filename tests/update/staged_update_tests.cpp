@@ -9,7 +9,7 @@
 #include "tests/fakes/script.h"
 #include "tests/fakes/shell_script.h"
 #include "tests/fakes/window_script.h"
-#include "update/plan_execution.h"
+#include "app/update_pages.h"
 
 #include <doctest/doctest.h>
 
@@ -209,7 +209,7 @@ TEST_CASE("a move refused at any point of the commit puts every old file back") 
     }
 }
 
-TEST_CASE("a data file kept by the data rule is rolled back with the rest") {
+TEST_CASE("a data file's re-write that cannot be moved in is skipped, and the rest of the update goes in") {
     InstalledGame scene;
     scene.MapDrive('D', "disc1", DRIVE_CDROM);
     MakeHostFolder(scene.Host("c/Data/Patch"));
@@ -220,9 +220,15 @@ TEST_CASE("a data file kept by the data rule is rolled back with the rest") {
     Standin::RefuseMoveAfter(5); // s.dat's re-write moving in, after the player's copy went aside
     RunUpdate(scene.dialog);
     Standin::RefuseMoveAfter(-1);
-    ExpectEndedWith(scene, WriteFailed);
-    ExpectUnchanged(scene.before);
+    CHECK(Standin::BoxCount() == 0);
+    CHECK_FALSE(Standin::DialogEnded(scene.dialog));
+    FileState save = StateOf(scene.Host("c/Data/Patch/s.dat"));
+    CHECK(save.content == "player's save");
+    CHECK(save.time == OldTime);
     CHECK(Names(scene.Host("c/Data/Patch")) == std::vector<std::string>{"s.dat"});
+    CHECK(ReadHostFile(scene.Host("c/Game/Patch/a.dat")) == "new a");
+    CHECK(ReadHostFile(scene.Host("c/Game/Patch/c.dat")) == "new c");
+    CHECK(ReadHostFile(scene.Host("c/Game/disc.bin")) == "new disc file");
 }
 
 TEST_CASE("folders above a disc file's destination are made by the run and removed on rollback") {

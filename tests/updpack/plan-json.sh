@@ -194,13 +194,13 @@ verdicts = [i["verdict"] for i in plan["items"]]
 assert verdicts == ["new", "refused", "not-reached"], verdicts
 assert plan["items"][1]["messages"] == ["Can't Find File in Resource !!", "ファイルの書き込みに失敗しました"], plan["items"][1]
 EOF
-# The missing sub-folder is refused once it is reached.
+# The missing sub-folder is refused once it is reached; the second write of a file replaces the first.
 sed -i 's/^UpdateFile01=missing.dat\r$/UpdateFile01=plain-new.dat\r/' "$work/refuse/UPDATE.INI"
 "$updpack" create "$work/refuse.kt2" "$work/refuse" >/dev/null || fail "create"
 "$updpack" plan "$work/refuse.kt2" "$work/game" --json | python3 -c '
 import json, sys
 plan = json.load(sys.stdin)
-assert [i["verdict"] for i in plan["items"]] == ["new", "new", "refused"], plan["items"]
+assert [i["verdict"] for i in plan["items"]] == ["new", "replaced", "refused"], plan["items"]
 assert plan["items"][2]["messages"] == ["ファイルの書き込みに失敗しました"], plan["items"][2]
 ' || fail "the missing sub-folder"
 

@@ -34,7 +34,6 @@ struct Plan {
     std::vector<PlanItem> items;
     std::string outcome; // completes, stops, nothing-to-update, waits-for-disc, short-of-space
     uint64_t preparedBytes;
-    int dataFolderMissing; // the data folder is yet to be made by the run (its parent is there)
 };
 
 void PrintPlanJson(const Plan& plan, const char* archivePath, const char* gameDir,
