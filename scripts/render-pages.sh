@@ -1,5 +1,5 @@
 #!/bin/bash
-# Renders the updater's wizard pages into docs/images/*.png for the README: runs the scenarios of
+# Renders the updater's wizard pages into docs/images/*.png for docs/wizard.md: runs the scenarios of
 # tests/e2e/render/ under Xvfb with Wine's X11 driver (the tests use the null driver) and takes a screenshot
 # of the wizard window at each "snapshot" step of their scripts.
 # Usage: scripts/render-pages.sh [BUILD_DIR]   (default build/test; it must hold the native updpack and

@@ -1,8 +1,8 @@
 // Commit and rollback of a prepared update. A commit first moves the installed file aside under its backup
 // name ("<name>.~bk" and a hex digit), then moves the prepared file ("<name>.~up" and a hex digit) into its
 // place; the backups are deleted only once every change is in. A run killed during the commit therefore
-// leaves every old file either in place or under its backup name beside it (README.md tells how to restore
-// by hand). Owns nothing beyond the record it is given.
+// leaves every old file either in place or under its backup name beside it (docs/replacing-files.md tells
+// how to restore by hand). Owns nothing beyond the record it is given.
 #include "update/staged_update.h"
 
 #include "archive/whole_file.h"

@@ -61,7 +61,7 @@ void CheckHeaders(const Program& program, const std::vector<unsigned char>& imag
     CHECK(Field(image, header + 24, 2) == program.optionalMagic);
     CHECK(Field(image, header + 24 + 68, 2) == 2); // the Windows GUI subsystem: no console window
     // Large-address-aware: without it a 32-bit program's largest free block, and so its largest compressed
-    // entry, is about a third as large (README, "Scale").
+    // entry, is about a third as large (docs/speed-and-scale.md, "Scale").
     if (program.machine == 0x14C) CHECK((Field(image, header + 22, 2) & 0x20) != 0);
 }
 

@@ -3,7 +3,7 @@
 # outside (TerminateProcess, as a crash or the task manager ends it) at moments spread over its writes.
 # After every kill each target must be as before (content, time and mode; a new file still missing) or
 # wholly new, the player's data file must keep its content, and nothing may lie beside them but the
-# updater's temporary names and backups (README.md, "How files are replaced"). The set must be all old
+# updater's temporary names and backups (docs/replacing-files.md). The set must be all old
 # (killed before or while preparing), all new (after the commit), or, only inside the commit, mixed with
 # every replaced file's old copy under its backup name. Each kill point is one run of
 # run-scenario.sh with kill/ whose script ends with "sleep MS" and "terminate".

@@ -1,9 +1,9 @@
 #!/bin/bash
 # updpack plan natively, and the --json output of list, test and plan read back with Python's JSON parser:
 # every verdict on a laid-out installation (names matched as Windows matches them, a Japanese name, a
-# refusal and the items after it, discs found and missing, a missing "SETUP.INI"), every field the README
-# names, the exit statuses, and that the plan writes nothing: the installation, the data folder and the
-# discs stay as they were, and no "UPDATE.INI" copy stays in the temporary folder.
+# refusal and the items after it, discs found and missing, a missing "SETUP.INI"), every field that
+# docs/publishing.md names, the exit statuses, and that the plan writes nothing: the installation, the data
+# folder and the discs stay as they were, and no "UPDATE.INI" copy stays in the temporary folder.
 # Usage: plan-json.sh UPDPACK WORK_DIR
 set -u
 updpack=$1

@@ -19,9 +19,9 @@ const char* const RequiredSetupKeys[] = {"CompanyName", "GameTitle", "GameClass"
 const char* const AgreementKeys[] = {"AgreementText", "AgreementTitle"};
 
 // The 32-bit updater's address space holds the packed payload (mapped with the program) and, one at a time,
-// each compressed entry decoded into a block of its own size (README, "Scale"). The folder's own sizes are
-// a safe measure: an entry that does not shrink is stored as it is. The payload's limit is also the most
-// the resource writer puts into a program.
+// each compressed entry decoded into a block of its own size (docs/speed-and-scale.md, "Scale"). The
+// folder's own sizes are a safe measure: an entry that does not shrink is stored as it is. The payload's
+// limit is also the most the resource writer puts into a program.
 const uint64_t UpdaterEntryLimit = uint64_t(1792) << 20;
 const uint64_t UpdaterPayloadLimit = uint64_t(1792) << 20;
 
