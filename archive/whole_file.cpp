@@ -178,3 +178,9 @@ int IsLaterTime(const FILETIME& a, const FILETIME& b) {
     uint64_t right = uint64_t(b.dwHighDateTime) << 32 | b.dwLowDateTime;
     return left > right;
 }
+
+int NothingThere(DWORD attributes) {
+    if (attributes != INVALID_FILE_ATTRIBUTES) return 0;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}

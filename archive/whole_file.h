@@ -40,3 +40,8 @@ int ReplaceWholeFile(const char* path, const void* data, uint32_t size, const FI
 int ReadLastWriteTime(const char* path, FILETIME* lastWrite);
 // 1 when a is later than b (compared as 64-bit numbers, high words first).
 int IsLaterTime(const FILETIME& a, const FILETIME& b);
+
+// Whether attributes, just returned by GetFileAttributesA, say that nothing is there: the query failed
+// because no such file or folder exists. A query that failed otherwise (access, sharing, the device)
+// leaves unknown what is there, and nothing may then be written over it as if it were missing.
+int NothingThere(DWORD attributes);

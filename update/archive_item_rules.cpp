@@ -45,6 +45,8 @@ DataRuleChoice ChooseDataRule(const char* target, const FileOverlay* overlay, in
     source[0] = '\0';
     *size = 0;
     DWORD attributes = OverlayAttributes(overlay, target);
+    // A player's file whose attributes cannot be read is still the player's.
+    if (attributes == INVALID_FILE_ATTRIBUTES && !NothingThere(attributes)) return DataUnreadable;
     if (!IsFile(attributes)) return DataFromArchive;
     if (attributes & FILE_ATTRIBUTE_READONLY) return DataReadOnly;
     // An earlier item that only changed the file's attributes or time leaves its content the disk's.

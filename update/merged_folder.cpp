@@ -89,6 +89,7 @@ int IsDotEntry(const char* name) {
 int MoveInFile(StagedUpdate* update, StagedChange& change, const char* source, const char* target) {
     DWORD attributes = GetFileAttributesA(target);
     char backup[MAX_PATH] = "";
+    if (attributes == INVALID_FILE_ATTRIBUTES && !NothingThere(attributes)) return 0;
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
         if (!FreeBackupName(target, backup) || !MoveFileExA(target, backup, MoveDurably)) return 0;
@@ -103,7 +104,7 @@ int MoveInFile(StagedUpdate* update, StagedChange& change, const char* source, c
 int MergeTree(StagedUpdate* update, StagedChange& change, const char* source, const char* target) {
     DWORD attributes = GetFileAttributesA(target);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        if (!CreateDirectoryA(target, nullptr)) return 0;
+        if (!NothingThere(attributes) || !CreateDirectoryA(target, nullptr)) return 0;
         if (!AddStep(update, change, StepFolderCreated, target, "")) {
             RemoveDirectoryA(target);
             return 0;
@@ -126,7 +127,11 @@ int MergeTree(StagedUpdate* update, StagedChange& change, const char* source, co
         }
         // A listing may report an entry again after it was moved away; it is gone from the source then.
         DWORD kind = GetFileAttributesA(from);
-        if (kind == INVALID_FILE_ATTRIBUTES) continue;
+        if (kind == INVALID_FILE_ATTRIBUTES) {
+            if (NothingThere(kind)) continue;
+            merged = 0;
+            break;
+        }
         merged = (kind & FILE_ATTRIBUTE_DIRECTORY) ? MergeTree(update, change, from, to)
                                                    : MoveInFile(update, change, from, to);
     } while (merged && FindNextFileA(search, &found));

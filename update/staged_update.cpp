@@ -71,10 +71,13 @@ int CommitChange(StagedUpdate* update, StagedChange& change) {
     if (change.action == StagedMergeFolder) return MergeFolder(update, change);
     change.oldAttributes = GetFileAttributesA(change.target);
     int exists = change.oldAttributes != INVALID_FILE_ATTRIBUTES;
+    // Unknown is not missing: a file there would be replaced without a backup.
+    if (!exists && !NothingThere(change.oldAttributes)) return 0;
     if (exists && (change.oldAttributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
     if (change.action == StagedClearReadOnly) {
-        if (exists && (change.oldAttributes & FILE_ATTRIBUTE_READONLY))
-            SetFileAttributesA(change.target, FILE_ATTRIBUTE_NORMAL);
+        if (exists && (change.oldAttributes & FILE_ATTRIBUTE_READONLY) &&
+            !SetFileAttributesA(change.target, FILE_ATTRIBUTE_NORMAL))
+            return 0;
         change.done = 1;
         return 1;
     }

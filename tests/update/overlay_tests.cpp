@@ -59,6 +59,9 @@ TEST_CASE("the overlay answers for what earlier items leave, later entries first
     // A later write over the file on disk, which the tree does not reach.
     REQUIRE(OverlayAddFile(&o.overlay, "c:\\game\\DISK.DAT", FILE_ATTRIBUTE_NORMAL, 9, Time(EntryTime),
                            ContentOfFile, "E:\\movie\\m1.dat"));
+    // A second write of new.dat: the later one answers.
+    REQUIRE(OverlayAddFile(&o.overlay, "C:\\Game\\NEW.DAT", FILE_ATTRIBUTE_ARCHIVE, 7, Time(OldTime), ContentOfEntry,
+                           "second.dat"));
 
     struct Row {
         const char* path;
@@ -71,8 +74,8 @@ TEST_CASE("the overlay answers for what earlier items leave, later entries first
         uint32_t size;
     };
     const Row rows[] = {
-        {"C:\\Game\\new.dat", FILE_ATTRIBUTE_ARCHIVE, 1, EntryTime, 1, ContentOfEntry, "new.dat", 5},
-        {"C:\\GAME\\New.Dat", FILE_ATTRIBUTE_ARCHIVE, 1, EntryTime, 1, ContentOfEntry, "new.dat", 5},
+        {"C:\\Game\\new.dat", FILE_ATTRIBUTE_ARCHIVE, 1, OldTime, 1, ContentOfEntry, "second.dat", 7},
+        {"C:\\GAME\\New.Dat", FILE_ATTRIBUTE_ARCHIVE, 1, OldTime, 1, ContentOfEntry, "second.dat", 7},
         {"C:\\Game\\disk.dat", FILE_ATTRIBUTE_NORMAL, 1, EntryTime, 1, ContentOfFile, "E:\\movie\\m1.dat", 9},
         {"C:\\Game\\Made", FILE_ATTRIBUTE_DIRECTORY, 0, 0, 0, 0, "", 0},
         {"C:\\Game\\made\\", FILE_ATTRIBUTE_DIRECTORY, 0, 0, 0, 0, "", 0},
