@@ -9,7 +9,7 @@ status=0
 for name in DialogBoxParamA SHFileOperationA RegOpenKeyExA ClickButton CreateFakeDialog QueueBoxAnswer SetFreeSpace \
     StartCounting StopCounting CountedCalls TracedCalls FailedCalls DescribeCall HostCallName ResetFaults \
     RefuseMoveAfter Durability; do
-    found=$(printf '%s\n' "$symbols" | grep -E "[ :]$name\(" || true)
+    found=$(printf '%s\n' "$symbols" | grep -E "[ :]$name[[(]" || true) # "[abi:cxx11](" too
     if [ -n "$found" ]; then
         echo "FAIL: $tool carries $name: $found"
         status=1
