@@ -1,7 +1,8 @@
 // The host layer's drives and kernel32: a drive's type is the one its mapping gave, its free space the host
 // file system's (or what a test set in the mapping), and kernel32 is the one module, handing out the
 // extended free-space query by name. The fakes of the tests add procedures and hide the query through
-// Standin::Script (standin_state.h); a host program leaves that empty.
+// Standin::Script (standin_state.h); a host program leaves that empty. Both free-space queries are
+// announced to the fault seam's hooks (host_hooks.h).
 #include "platform/standin/standin_state.h"
 
 #include <cstring>
@@ -36,8 +37,12 @@ static BOOL FreeSpaceOf(LPCSTR root, uint64_t* freeBytes, uint64_t* totalBytes) 
 
 BOOL GetDiskFreeSpaceA(LPCSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector, LPDWORD freeClusters,
                        LPDWORD totalClusters) {
+    Standin::HostCall call = {Standin::HostDiskFreeSpace, root, nullptr, 0, false};
+    if (Standin::BeforeHostCall(call)) return FALSE;
     uint64_t freeBytes = 0, totalBytes = 0;
-    if (!FreeSpaceOf(root, &freeBytes, &totalBytes)) return FALSE;
+    BOOL known = FreeSpaceOf(root, &freeBytes, &totalBytes);
+    Standin::AfterHostCall(call, known);
+    if (!known) return FALSE;
     // Reported as 512-byte clusters of one sector; counts saturate as the real call's do.
     uint64_t freeCount = freeBytes / 512, totalCount = totalBytes / 512;
     *sectorsPerCluster = 1;
@@ -50,8 +55,12 @@ BOOL GetDiskFreeSpaceA(LPCSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerS
 namespace {
 BOOL WINAPI StandinGetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER totalBytes,
                                        PULARGE_INTEGER totalFree) {
+    Standin::HostCall call = {Standin::HostDiskFreeSpaceEx, root, nullptr, 0, false};
+    if (Standin::BeforeHostCall(call)) return FALSE;
     uint64_t freeBytes = 0, total = 0;
-    if (!FreeSpaceOf(root, &freeBytes, &total)) return FALSE;
+    BOOL known = FreeSpaceOf(root, &freeBytes, &total);
+    Standin::AfterHostCall(call, known);
+    if (!known) return FALSE;
     if (freeToCaller) freeToCaller->QuadPart = freeBytes;
     if (totalBytes) totalBytes->QuadPart = total;
     if (totalFree) totalFree->QuadPart = freeBytes;

@@ -1,6 +1,8 @@
 // The host layer's files, folders and memory over the host file system. Drive letters map to host folders
 // that tests choose; read-only is the absence of the owner's write bit, enforced here because root ignores
-// it; file times are FILETIME values kept in the host's timestamps.
+// it; file times are FILETIME values kept in the host's timestamps. Each call is announced to the fault
+// seam's hooks (host_hooks.h) before it runs: the public functions at the end of this file do that around
+// the work of the ones above them.
 #include "platform/standin/host_files.h"
 #include "platform/standin/standin_state.h"
 
@@ -16,15 +18,17 @@
 
 namespace {
 
+enum { PathCapacity = 1024 };
+
 struct OpenFile {
     int descriptor;
     DWORD access;
-    bool unflushed; // written since the last FlushFileBuffers
+    bool unflushed;          // written since the last FlushFileBuffers
+    char path[PathCapacity]; // as CreateFileA was given it, for the hooks
 };
 
 Standin::DriveMapping drives[26];
-Standin::DurabilityCounts durability;
-int movesBeforeRefusal = -1; // moves still made before the one refused; -1: none refused
+const Standin::HostHooks* hooks = nullptr;
 bool hasTempPath = false;
 char tempPath[1024];
 DWORD lastError = 0;
@@ -94,8 +98,6 @@ BOOL FailWith(DWORD error) {
 
 void ResetFileSystem() {
     memset(drives, 0, sizeof drives);
-    memset(&durability, 0, sizeof durability);
-    movesBeforeRefusal = -1;
     pathResolver = nullptr;
     hasTempPath = false;
     lastError = 0;
@@ -114,14 +116,6 @@ void SetDrive(char letter, const char* hostFolder, UINT driveType) {
 void RemoveDrive(char letter) {
     char name[3] = {letter, ':', 0};
     if (DriveMapping* drive = DriveOf(name)) memset(drive, 0, sizeof *drive);
-}
-
-const DurabilityCounts& Durability() {
-    return durability;
-}
-
-void RefuseMoveAfter(int moves) {
-    movesBeforeRefusal = moves;
 }
 
 void SetTempPath(const char* folder) {
@@ -147,6 +141,20 @@ void SetHostPathResolver(HostPathResolver resolver) {
     pathResolver = resolver;
 }
 
+void SetHostHooks(const HostHooks* newHooks) {
+    hooks = newHooks;
+}
+
+DWORD BeforeHostCall(const HostCall& call) {
+    DWORD error = hooks && hooks->before ? hooks->before(call) : 0;
+    if (error) Fail(error);
+    return error;
+}
+
+void AfterHostCall(const HostCall& call, bool succeeded) {
+    if (hooks && hooks->after) hooks->after(call, succeeded);
+}
+
 void CopyHostText(char* destination, size_t capacity, const char* source) {
     size_t length = strnlen(source, capacity - 1);
     memcpy(destination, source, length);
@@ -155,25 +163,15 @@ void CopyHostText(char* destination, size_t capacity, const char* source) {
 
 } // namespace Standin
 
+using Standin::HostCall;
 using Standin::HostPath;
 
-HGLOBAL GlobalAlloc(UINT flags, size_t bytes) {
-    // Windows hands out a block even for 0 bytes.
-    void* block = (flags & GMEM_ZEROINIT) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);
-    return block;
-}
+namespace {
 
-HGLOBAL GlobalFree(HGLOBAL block) {
-    free(block);
-    return nullptr;
-}
+// The work of each call, without the hooks. A host call that needs another (GetTempFileNameA making its
+// file) uses these, so that it stays one call.
 
-DWORD GetLastError() {
-    return lastError;
-}
-
-HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                   DWORD attributes, HANDLE) {
+HANDLE OpenHostFile(LPCSTR path, DWORD access, DWORD disposition, DWORD attributes) {
     char host[2048];
     if (!HostPath(path, host, sizeof host)) {
         Fail(ERROR_FILE_NOT_FOUND);
@@ -226,17 +224,22 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     file->descriptor = descriptor;
     file->access = access;
     file->unflushed = false;
+    Standin::CopyHostText(file->path, sizeof file->path, path);
     return file;
 }
 
-static OpenFile* FileOf(HANDLE handle) {
+OpenFile* FileOf(HANDLE handle) {
     if (!handle || handle == INVALID_HANDLE_VALUE) return nullptr;
     return static_cast<OpenFile*>(handle);
 }
 
-BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
+const char* PathOf(HANDLE handle) {
     OpenFile* file = FileOf(handle);
-    if (read) *read = 0;
+    return file ? file->path : nullptr;
+}
+
+BOOL ReadHostFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read) {
+    OpenFile* file = FileOf(handle);
     if (!file || !(file->access & GENERIC_READ)) return Fail(ERROR_ACCESS_DENIED);
     DWORD total = 0;
     while (total < toRead) {
@@ -250,9 +253,8 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
     return TRUE;
 }
 
-BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
+BOOL WriteHostFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written) {
     OpenFile* file = FileOf(handle);
-    if (written) *written = 0;
     if (!file || !(file->access & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
     DWORD total = 0;
     while (total < toWrite) {
@@ -269,25 +271,23 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LP
     return TRUE;
 }
 
-BOOL FlushFileBuffers(HANDLE handle) {
+BOOL FlushHostFile(HANDLE handle) {
     OpenFile* file = FileOf(handle);
     if (!file || !(file->access & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
     if (fsync(file->descriptor) != 0) return Fail(ERROR_ACCESS_DENIED);
     file->unflushed = false;
-    ++durability.flushes;
     return TRUE;
 }
 
-BOOL CloseHandle(HANDLE handle) {
+BOOL CloseHostFile(HANDLE handle) {
     OpenFile* file = FileOf(handle);
     if (!file) return Fail(6);
-    if (file->unflushed) ++durability.unflushedCloses;
     int result = close(file->descriptor);
     free(file);
     return result == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
 }
 
-DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* distanceHigh, DWORD method) {
+DWORD SetHostFilePointer(HANDLE handle, LONG distance, LONG* distanceHigh, DWORD method) {
     OpenFile* file = FileOf(handle);
     if (!file) return INVALID_SET_FILE_POINTER;
     int64_t offset = distanceHigh
@@ -303,7 +303,7 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* distanceHigh, DWORD met
     return static_cast<DWORD>(position);
 }
 
-DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
+DWORD HostFileSize(HANDLE handle, LPDWORD sizeHigh) {
     OpenFile* file = FileOf(handle);
     struct stat info;
     if (!file || fstat(file->descriptor, &info) != 0) {
@@ -317,9 +317,9 @@ DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
 
 // The host keeps no settable creation time: SetFileTime stores it in this extended attribute, and a file
 // without one reports its inode change time as before.
-static const char CreationTimeAttribute[] = "user.standin.creation";
+const char CreationTimeAttribute[] = "user.standin.creation";
 
-BOOL GetFileTime(HANDLE handle, LPFILETIME creation, LPFILETIME lastAccess, LPFILETIME lastWrite) {
+BOOL HostFileTime(HANDLE handle, LPFILETIME creation, LPFILETIME lastAccess, LPFILETIME lastWrite) {
     OpenFile* file = FileOf(handle);
     struct stat info;
     if (!file || fstat(file->descriptor, &info) != 0) return Fail(6);
@@ -337,8 +337,8 @@ BOOL GetFileTime(HANDLE handle, LPFILETIME creation, LPFILETIME lastAccess, LPFI
     return TRUE;
 }
 
-BOOL SetFileTime(HANDLE handle, const FILETIME* creation, const FILETIME* lastAccess,
-                 const FILETIME* lastWrite) {
+BOOL SetHostFileTime(HANDLE handle, const FILETIME* creation, const FILETIME* lastAccess,
+                     const FILETIME* lastWrite) {
     OpenFile* file = FileOf(handle);
     if (!file) return Fail(6);
     if (creation) {
@@ -354,7 +354,7 @@ BOOL SetFileTime(HANDLE handle, const FILETIME* creation, const FILETIME* lastAc
     return futimens(file->descriptor, times) == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
 }
 
-DWORD GetFileAttributesA(LPCSTR path) {
+DWORD HostAttributes(LPCSTR path) {
     char host[2048];
     struct stat info;
     if (!HostPath(path, host, sizeof host) || stat(host, &info) != 0) {
@@ -366,7 +366,7 @@ DWORD GetFileAttributesA(LPCSTR path) {
     return attributes;
 }
 
-BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
+BOOL SetHostAttributes(LPCSTR path, DWORD attributes) {
     char host[2048];
     struct stat info;
     if (!HostPath(path, host, sizeof host) || stat(host, &info) != 0) return Fail(ERROR_FILE_NOT_FOUND);
@@ -375,19 +375,19 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
     return chmod(host, mode) == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
 }
 
-BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
+BOOL CreateHostFolder(LPCSTR path) {
     char host[2048];
     if (!HostPath(path, host, sizeof host)) return Fail(3);
     return mkdir(host, 0755) == 0 ? TRUE : Fail(errno == EEXIST ? 183 : 3);
 }
 
-BOOL RemoveDirectoryA(LPCSTR path) {
+BOOL RemoveHostFolder(LPCSTR path) {
     char host[2048];
     if (!HostPath(path, host, sizeof host)) return Fail(3);
     return rmdir(host) == 0 ? TRUE : Fail(errno == ENOTEMPTY ? 145 : 3);
 }
 
-BOOL DeleteFileA(LPCSTR path) {
+BOOL DeleteHostFile(LPCSTR path) {
     char host[2048];
     struct stat info;
     if (!HostPath(path, host, sizeof host) || lstat(host, &info) != 0) return Fail(ERROR_FILE_NOT_FOUND);
@@ -397,8 +397,7 @@ BOOL DeleteFileA(LPCSTR path) {
 
 // Write-through: the renamed file's folder is synced too, so that the new name is on the disk when the
 // call returns.
-BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
-    if (movesBeforeRefusal >= 0 && movesBeforeRefusal-- == 0) return Fail(32); // ERROR_SHARING_VIOLATION
+BOOL MoveHostFile(LPCSTR from, LPCSTR to, DWORD flags) {
     char hostFrom[2048], hostTo[2048];
     if (!HostPath(from, hostFrom, sizeof hostFrom) || !HostPath(to, hostTo, sizeof hostTo))
         return Fail(ERROR_FILE_NOT_FOUND);
@@ -418,12 +417,10 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     if (folder < 0) return Fail(ERROR_ACCESS_DENIED);
     int synced = fsync(folder);
     close(folder);
-    if (synced != 0) return Fail(ERROR_ACCESS_DENIED);
-    ++durability.writeThroughMoves;
-    return TRUE;
+    return synced == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
 }
 
-DWORD GetTempPathA(DWORD capacity, LPSTR buffer) {
+DWORD HostTempPath(DWORD capacity, LPSTR buffer) {
     const char* folder = hasTempPath ? tempPath : getenv("TMPDIR");
     if (!folder || !folder[0]) folder = "/tmp";
     size_t length = strlen(folder);
@@ -436,7 +433,7 @@ DWORD GetTempPathA(DWORD capacity, LPSTR buffer) {
     return static_cast<DWORD>(needed);
 }
 
-UINT GetTempFileNameA(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR buffer) {
+UINT HostTempFileName(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR buffer) {
     char name[MAX_PATH];
     size_t folderLength = strlen(folder);
     bool addSeparator =
@@ -453,14 +450,13 @@ UINT GetTempFileNameA(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR buffer) {
             memcpy(buffer, name, static_cast<size_t>(length) + 1);
             return unique;
         }
-        HANDLE file =
-            CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = OpenHostFile(name, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
         if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
+            CloseHostFile(file);
             memcpy(buffer, name, static_cast<size_t>(length) + 1);
             return number;
         }
-        if (GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES) {
+        if (HostAttributes(name) == INVALID_FILE_ATTRIBUTES) {
             Fail(ERROR_ACCESS_DENIED);
             return 0;
         }
@@ -469,12 +465,11 @@ UINT GetTempFileNameA(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR buffer) {
     return 0;
 }
 
-namespace {
-
 struct FolderSearch {
     DIR* folder;
     char host[2048]; // the folder, with a "/" at its end
     size_t hostLength;
+    char pattern[PathCapacity]; // as FindFirstFileA was given it, for the hooks
 };
 
 // The next entry of the search in found; 0 at the end. An entry that vanished since it was listed is
@@ -505,9 +500,7 @@ int NextFoundEntry(FolderSearch* search, WIN32_FIND_DATAA* found) {
     }
 }
 
-} // namespace
-
-HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
+HANDLE FindFirstHostEntry(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
     size_t length = pattern ? strlen(pattern) : 0;
     if (length < 2 || pattern[length - 1] != '*' || pattern[length - 2] != '\\') {
         Fail(ERROR_INVALID_PARAMETER);
@@ -535,6 +528,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
         search->host[search->hostLength++] = '/';
         search->host[search->hostLength] = '\0';
     }
+    Standin::CopyHostText(search->pattern, sizeof search->pattern, pattern);
     if (!NextFoundEntry(search, found)) {
         closedir(search->folder);
         free(search);
@@ -544,16 +538,217 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
     return search;
 }
 
-BOOL FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA found) {
-    FolderSearch* search = static_cast<FolderSearch*>(handle);
-    if (!search || handle == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
-    return NextFoundEntry(search, found) ? TRUE : Fail(ERROR_NO_MORE_FILES);
+FolderSearch* SearchOf(HANDLE handle) {
+    if (!handle || handle == INVALID_HANDLE_VALUE) return nullptr;
+    return static_cast<FolderSearch*>(handle);
 }
 
-BOOL FindClose(HANDLE handle) {
-    FolderSearch* search = static_cast<FolderSearch*>(handle);
-    if (!search || handle == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
+BOOL EndHostSearch(HANDLE handle) {
+    FolderSearch* search = SearchOf(handle);
+    if (!search) return Fail(ERROR_INVALID_HANDLE);
     closedir(search->folder);
     free(search);
     return TRUE;
+}
+
+} // namespace
+
+// The calls themselves: each announced to the hooks, which may fail it before it runs.
+
+HGLOBAL GlobalAlloc(UINT flags, size_t bytes) {
+    HostCall call = {Standin::HostGlobalAlloc, nullptr, nullptr, flags, false};
+    if (Standin::BeforeHostCall(call)) return nullptr;
+    // Windows hands out a block even for 0 bytes.
+    void* block = (flags & GMEM_ZEROINIT) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);
+    if (!block) Fail(ERROR_NOT_ENOUGH_MEMORY);
+    Standin::AfterHostCall(call, block != nullptr);
+    return block;
+}
+
+HGLOBAL GlobalFree(HGLOBAL block) {
+    free(block);
+    return nullptr;
+}
+
+DWORD GetLastError() {
+    return lastError;
+}
+
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                   DWORD attributes, HANDLE) {
+    HostCall call = {Standin::HostCreateFile, path, nullptr, access, false};
+    if (Standin::BeforeHostCall(call)) return INVALID_HANDLE_VALUE;
+    HANDLE file = OpenHostFile(path, access, disposition, attributes);
+    Standin::AfterHostCall(call, file != INVALID_HANDLE_VALUE);
+    return file;
+}
+
+BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
+    if (read) *read = 0;
+    HostCall call = {Standin::HostReadFile, PathOf(handle), nullptr, 0, false};
+    if (Standin::BeforeHostCall(call)) return FALSE;
+    BOOL done = ReadHostFile(handle, buffer, toRead, read);
+    Standin::AfterHostCall(call, done);
+    return done;
+}
+
+BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
+    if (written) *written = 0;
+    HostCall call = {Standin::HostWriteFile, PathOf(handle), nullptr, 0, false};
+    if (Standin::BeforeHostCall(call)) return FALSE;
+    BOOL done = WriteHostFile(handle, buffer, toWrite, written);
+    Standin::AfterHostCall(call, done);
+    return done;
+}
+
+BOOL FlushFileBuffers(HANDLE handle) {
+    HostCall call = {Standin::HostFlushFile, PathOf(handle), nullptr, 0, false};
+    if (Standin::BeforeHostCall(call)) return FALSE;
+    BOOL done = FlushHostFile(handle);
+    Standin::AfterHostCall(call, done);
+    return done;
+}
+
+// A close that fails still closes the handle, as on Windows.
+BOOL CloseHandle(HANDLE handle) {
+    OpenFile* file = FileOf(handle);
+    HostCall call = {Standin::HostCloseHandle, PathOf(handle), nullptr, 0, file && file->unflushed};
+    if (DWORD error = Standin::BeforeHostCall(call)) {
+        CloseHostFile(handle);
+        return Fail(error);
+    }
+    BOOL done = CloseHostFile(handle);
+    Standin::AfterHostCall(call, done);
+    return done;
+}
+
+DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* distanceHigh, DWORD method) {
+    HostCall call = {Standin::HostSetFilePointer, PathOf(handle), nullptr, 0, false};
+    if (Standin::BeforeHostCall(call)) return INVALID_SET_FILE_POINTER;
+    DWORD position = SetHostFilePointer(handle, distance, distanceHigh, method);
+    Standin::AfterHostCall(call, position != INVALID_SET_FILE_POINTER);
+    return position;
+}
+
+DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
+    HostCall call = {Standin::HostGetFileSize, PathOf(handle), nullptr, 0, false};
+    if (Standin::BeforeHostCall(call)) return INVALID_FILE_SIZE;
+    DWORD size = HostFileSize(handle, sizeHigh);
+    Standin::AfterHostCall(call, size != INVALID_FILE_SIZE);
+    return size;
+}
+
+BOOL GetFileTime(HANDLE handle, LPFILETIME creation, LPFILETIME lastAccess, LPFILETIME lastWrite) {
+    HostCall call = {Standin::HostGetFileTime, PathOf(handle), nullptr, 0, false};
+    if (Standin::BeforeHostCall(call)) return FALSE;
+    BOOL done = HostFileTime(handle, creation, lastAccess, lastWrite);
+    Standin::AfterHostCall(call, done);
+    return done;
+}
+
+BOOL SetFileTime(HANDLE handle, const FILETIME* creation, const FILETIME* lastAccess,
+                 const FILETIME* lastWrite) {
+    HostCall call = {Standin::HostSetFileTime, PathOf(handle), nullptr, 0, false};
+    if (Standin::BeforeHostCall(call)) return FALSE;
+    BOOL done = SetHostFileTime(handle, creation, lastAccess, lastWrite);
+    Standin::AfterHostCall(call, done);
+    return done;
+}
+
+DWORD GetFileAttributesA(LPCSTR path) {
+    HostCall call = {Standin::HostGetAttributes, path, nullptr, 0, false};
+    if (Standin::BeforeHostCall(call)) return INVALID_FILE_ATTRIBUTES;
+    DWORD attributes = HostAttributes(path);
+    Standin::AfterHostCall(call, attributes != INVALID_FILE_ATTRIBUTES);
+    return attributes;
+}
+
+BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
+    HostCall call = {Standin::HostSetAttributes, path, nullptr, attributes, false};
+    if (Standin::BeforeHostCall(call)) return FALSE;
+    BOOL done = SetHostAttributes(path, attributes);
+    Standin::AfterHostCall(call, done);
+    return done;
+}
+
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
+    HostCall call = {Standin::HostCreateFolder, path, nullptr, 0, false};
+    if (Standin::BeforeHostCall(call)) return FALSE;
+    BOOL done = CreateHostFolder(path);
+    Standin::AfterHostCall(call, done);
+    return done;
+}
+
+BOOL RemoveDirectoryA(LPCSTR path) {
+    HostCall call = {Standin::HostRemoveFolder, path, nullptr, 0, false};
+    if (Standin::BeforeHostCall(call)) return FALSE;
+    BOOL done = RemoveHostFolder(path);
+    Standin::AfterHostCall(call, done);
+    return done;
+}
+
+BOOL DeleteFileA(LPCSTR path) {
+    HostCall call = {Standin::HostDeleteFile, path, nullptr, 0, false};
+    if (Standin::BeforeHostCall(call)) return FALSE;
+    BOOL done = DeleteHostFile(path);
+    Standin::AfterHostCall(call, done);
+    return done;
+}
+
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+    HostCall call = {Standin::HostMoveFile, from, to, flags, false};
+    if (Standin::BeforeHostCall(call)) return FALSE;
+    BOOL done = MoveHostFile(from, to, flags);
+    Standin::AfterHostCall(call, done);
+    return done;
+}
+
+DWORD GetTempPathA(DWORD capacity, LPSTR buffer) {
+    HostCall call = {Standin::HostTempPath, nullptr, nullptr, 0, false};
+    if (Standin::BeforeHostCall(call)) return 0;
+    DWORD length = HostTempPath(capacity, buffer);
+    Standin::AfterHostCall(call, length != 0 && length < capacity);
+    return length;
+}
+
+UINT GetTempFileNameA(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR buffer) {
+    HostCall call = {Standin::HostTempFileName, folder, nullptr, 0, false};
+    if (Standin::BeforeHostCall(call)) return 0;
+    UINT number = HostTempFileName(folder, prefix, unique, buffer);
+    Standin::AfterHostCall(call, number != 0);
+    return number;
+}
+
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
+    HostCall call = {Standin::HostFindFirst, pattern, nullptr, 0, false};
+    if (Standin::BeforeHostCall(call)) return INVALID_HANDLE_VALUE;
+    HANDLE search = FindFirstHostEntry(pattern, found);
+    Standin::AfterHostCall(call, search != INVALID_HANDLE_VALUE);
+    return search;
+}
+
+// A failed step leaves the search where it was; only the end of the listing fails with
+// ERROR_NO_MORE_FILES.
+BOOL FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA found) {
+    FolderSearch* search = SearchOf(handle);
+    HostCall call = {Standin::HostFindNext, search ? search->pattern : nullptr, nullptr, 0, false};
+    if (Standin::BeforeHostCall(call)) return FALSE;
+    BOOL done = !search                         ? Fail(ERROR_INVALID_HANDLE)
+                : NextFoundEntry(search, found) ? TRUE
+                                                : Fail(ERROR_NO_MORE_FILES);
+    Standin::AfterHostCall(call, done);
+    return done;
+}
+
+// A FindClose that fails still ends the search.
+BOOL FindClose(HANDLE handle) {
+    FolderSearch* search = SearchOf(handle);
+    HostCall call = {Standin::HostFindClose, search ? search->pattern : nullptr, nullptr, 0, false};
+    if (DWORD error = Standin::BeforeHostCall(call)) {
+        EndHostSearch(handle);
+        return Fail(error);
+    }
+    BOOL done = EndHostSearch(handle);
+    Standin::AfterHostCall(call, done);
+    return done;
 }

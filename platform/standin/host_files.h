@@ -1,28 +1,16 @@
-// Setting up the host layer's files on Linux: drive letters mapped to host folders, the temporary folder,
-// and what it did to put written files on the disk. updpack passes host paths and sets none of it; tests
-// set it up (tests/fakes/script.h).
+// Setting up the host layer's files on Linux: drive letters mapped to host folders and the temporary
+// folder. updpack passes host paths and sets none of it; tests set it up (tests/fakes/script.h).
 #pragma once
 
 #include "platform/win32.h"
 
 namespace Standin {
 
-// Forgets every drive, the temporary folder, the counts and the refusal below.
+// Forgets every drive, the temporary folder and the path resolver.
 void ResetFileSystem();
 // Drives: letter 'A'..'Z' mapped to a host folder. A CD-ROM drive with a null folder has no disc.
 void SetDrive(char letter, const char* hostFolder, UINT driveType);
 void RemoveDrive(char letter);
-// What the stand-in did to put written files on the disk, counted since the last reset: FlushFileBuffers
-// calls, handles closed with writes never flushed, and moves made with MOVEFILE_WRITE_THROUGH.
-struct DurabilityCounts {
-    int flushes;
-    int unflushedCloses;
-    int writeThroughMoves;
-};
-const DurabilityCounts& Durability();
-// After this many more MoveFileExA calls the next one is refused with a sharing violation, as for a file
-// another program holds open at that moment; the moves after it are made again. -1 refuses none.
-void RefuseMoveAfter(int moves);
 // Folder that GetTempPathA reports (a trailing separator is added); null restores $TMPDIR or /tmp.
 void SetTempPath(const char* folder);
 // Host path for a path as the logic writes it; 0 when the path names an unmapped drive or does not fit.

@@ -2,6 +2,7 @@
 // script drive types and free space over the same drive table.
 #pragma once
 
+#include "platform/standin/host_hooks.h"
 #include "platform/win32.h"
 
 #include <cstddef>
@@ -27,6 +28,10 @@ struct HostScript {
 HostScript& Script();
 // Sets what GetLastError returns and gives FALSE.
 BOOL FailWith(DWORD error);
+// The hooks of host_hooks.h around one call: the code the call must fail with (GetLastError then gives
+// it), 0 when it runs; then, for a call that ran, whether it succeeded.
+DWORD BeforeHostCall(const HostCall& call);
+void AfterHostCall(const HostCall& call, bool succeeded);
 void CopyHostText(char* destination, size_t capacity, const char* source);
 
 } // namespace Standin

@@ -10,6 +10,7 @@
 
 #ifndef _WIN32
 #include "tests/fakes/fakes_state.h"
+#include "tests/fakes/fault_script.h"
 #include <dirent.h>
 #endif
 

@@ -34,6 +34,7 @@ void ResetAll() {
     ResetShell();
     ResetDllSearch();
     ResetFreeSpace();
+    ResetFaults();
 }
 
 int BoxCount() {

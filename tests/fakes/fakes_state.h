@@ -10,4 +10,5 @@ void ResetWindows();
 void ResetShell();
 void ResetDllSearch();
 void ResetFreeSpace();
+void ResetFaults(); // the fault script, the refused move and the durability counts (fault_script.h)
 } // namespace Standin

@@ -9,7 +9,8 @@
 
 namespace Standin {
 
-// Clears every scripted state of the stand-in (drives, boxes, answers, registry, windows, shell, DLL search).
+// Clears every scripted state of the stand-in (drives, boxes, answers, registry, windows, shell, DLL search,
+// and the fault script of fault_script.h).
 void ResetAll();
 
 // Free bytes reported for a drive; without it the host file system's figures are used.

@@ -1,7 +1,9 @@
 // Stand-in of the shell's file copy: SHFileOperationA with FO_COPY copies files and folders between mapped
 // paths as the shell does for one destination (into an existing folder under the source's own name,
 // otherwise to the destination name, creating missing folders; folders merged, files replaced, attributes
-// and last-write times carried over). Owns the record of every call and the scripted plans.
+// and last-write times carried over). Owns the record of every call and the scripted plans. Each call is
+// one host call for the fault seam (platform/standin/host_hooks.h): its own file work is not announced,
+// and a call the hooks fail returns their code with nothing copied and no plan taken.
 #include "tests/fakes/script.h"
 #include "tests/fakes/shell_script.h"
 #include "platform/standin/standin_state.h"
@@ -227,6 +229,13 @@ int FakeShellCopy(LPSHFILEOPSTRUCTA operation) {
     if (operationCount < OperationCapacity) operations[operationCount] = record;
     ++operationCount;
 
+    Standin::HostCall call = {Standin::HostShellCopy, operation->pFrom, operation->pTo, operation->wFunc,
+                              false};
+    if (DWORD error = Standin::BeforeHostCall(call)) {
+        operation->fAnyOperationsAborted = FALSE;
+        if (index < OperationCapacity) operations[index].result = static_cast<int>(error);
+        return static_cast<int>(error);
+    }
     Standin::FileOperationPlan plan = Standin::FileOperationCopies();
     if (handler) {
         plan = handler(record, index, handlerData);
@@ -243,5 +252,6 @@ int FakeShellCopy(LPSHFILEOPSTRUCTA operation) {
         operations[index].result = result;
         operations[index].fAnyOperationsAborted = plan.aborted;
     }
+    Standin::AfterHostCall(call, result == 0);
     return result;
 }

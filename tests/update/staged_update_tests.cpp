@@ -7,6 +7,7 @@
 #include "report/wizard_pages.h"
 #include "context/updater_context.h"
 #include "tests/fakes/script.h"
+#include "tests/fakes/fault_script.h"
 #include "tests/fakes/shell_script.h"
 #include "tests/fakes/window_script.h"
 #include "app/update_pages.h"
