@@ -51,11 +51,17 @@ FILETIME UpdateTime() {
     return now;
 }
 
+// Whether the folder that holds path is there once the earlier items are in. A path without one lies in
+// the current folder (a relative "DataFolder" without "DataPath").
+int HoldingFolderThere(const FileOverlay* overlay, const char* path) {
+    char parent[MAX_PATH];
+    return !ParentOf(path, parent) || OverlayFolderExists(overlay, parent);
+}
+
 // The item's target folder is made (one level) when it is not there and the folder that holds it is.
 int DecideTargetFolder(UpdateWalk* walk, ArchiveDecision& decision) {
-    if (OverlayFolderExists(&walk->overlay, decision.folder)) return 1;
-    char parent[MAX_PATH];
-    if (!ParentOf(decision.folder, parent) || !OverlayFolderExists(&walk->overlay, parent)) return 1;
+    if (decision.folder[0] == '\0' || OverlayFolderExists(&walk->overlay, decision.folder)) return 1;
+    if (!HoldingFolderThere(&walk->overlay, decision.folder)) return 1;
     decision.createsFolder = 1;
     return OverlayAddFolder(&walk->overlay, decision.folder);
 }
@@ -128,8 +134,7 @@ int DecideArchiveItem(UpdateWalk* walk, const UpdateItem& item, int overwriteOnl
         return 1;
     }
     // The file is prepared beside its target, so the folder that holds it must be there by then.
-    char parent[MAX_PATH];
-    if (!ParentOf(decision.target, parent) || !OverlayFolderExists(&walk->overlay, parent))
+    if (!HoldingFolderThere(&walk->overlay, decision.target))
         return Refuse(&decision.verdict, &decision.refusal, RefusedWithWriteFailure);
     decision.verdict = attributes == INVALID_FILE_ATTRIBUTES ? VerdictWrittenNew : VerdictReplaced;
     decision.bytes = write.size;
