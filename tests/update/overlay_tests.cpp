@@ -40,7 +40,8 @@ struct Overlay {
 
 } // namespace
 
-TEST_CASE("the overlay answers for what earlier items leave, later entries first, and the disk for the rest") {
+TEST_CASE(
+    "the overlay answers for what earlier items leave, later entries first, and the disk for the rest") {
     Scene scene;
     WriteHostFile(scene.Host("c/Game/disk.dat"), "on disk");
     SetHostTime(scene.Host("c/Game/disk.dat"), OldTime);
@@ -60,8 +61,8 @@ TEST_CASE("the overlay answers for what earlier items leave, later entries first
     REQUIRE(OverlayAddFile(&o.overlay, "c:\\game\\DISK.DAT", FILE_ATTRIBUTE_NORMAL, 9, Time(EntryTime),
                            ContentOfFile, "E:\\movie\\m1.dat"));
     // A second write of new.dat: the later one answers.
-    REQUIRE(OverlayAddFile(&o.overlay, "C:\\Game\\NEW.DAT", FILE_ATTRIBUTE_ARCHIVE, 7, Time(OldTime), ContentOfEntry,
-                           "second.dat"));
+    REQUIRE(OverlayAddFile(&o.overlay, "C:\\Game\\NEW.DAT", FILE_ATTRIBUTE_ARCHIVE, 7, Time(OldTime),
+                           ContentOfEntry, "second.dat"));
 
     struct Row {
         const char* path;
