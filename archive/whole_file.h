@@ -43,5 +43,6 @@ int IsLaterTime(const FILETIME& a, const FILETIME& b);
 
 // Whether attributes, just returned by GetFileAttributesA, say that nothing is there: the query failed
 // because no such file or folder exists. A query that failed otherwise (access, sharing, the device)
-// leaves unknown what is there, and nothing may then be written over it as if it were missing.
+// leaves unknown what is there, and nothing may then be written over it as if it were missing. Given
+// INVALID_FILE_ATTRIBUTES right after another call failed, tells whether that one found nothing there.
 int NothingThere(DWORD attributes);

@@ -183,7 +183,9 @@ void UndoMergedFolder(StagedUpdate* update, StagedChange& change) {
             continue;
         }
         SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path);
+        // The step is logged before its move: a file never moved in is not there to delete.
+        if (!DeleteFileA(path) && backup[0] == '\0' && !NothingThere(INVALID_FILE_ATTRIBUTES))
+            NoteUnrestored(update, path);
         if (backup[0] != '\0' && !MoveFileExA(backup, path, MOVEFILE_REPLACE_EXISTING | MoveDurably))
             NoteUnrestored(update, path);
     }

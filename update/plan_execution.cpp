@@ -15,8 +15,8 @@
 
 namespace {
 
-const char RollbackFailedText[] =
-    "元のファイルを戻せませんでした。\r%s\r元のファイルは同じフォルダーに .~bk の付いた名前で残っています";
+const char RollbackFailedText[] = "元に戻せなかったファイルがあります：\r%"
+                                  "s\r元のファイルがあれば、同じフォルダーに .~bk の付いた名前で残っています";
 
 DiscSearch AskForDisc(int disk, char* root, size_t rootCapacity, void* data) {
     return FindCopySource(static_cast<HWND>(data), disk, root, rootCapacity) ? DiscFound : DiscCancelled;

@@ -55,7 +55,9 @@ void UndoChange(StagedUpdate* update, StagedChange& change) {
     }
     if (change.done) {
         SetFileAttributesA(change.target, FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(change.target);
+        // With a backup, the move below replaces it anyway.
+        if (!DeleteFileA(change.target) && change.backup[0] == '\0' && !NothingThere(INVALID_FILE_ATTRIBUTES))
+            NoteUnrestored(update, change.target);
     }
     if (change.backup[0] != '\0') {
         if (MoveFileExA(change.backup, change.target, MOVEFILE_REPLACE_EXISTING | MoveDurably))

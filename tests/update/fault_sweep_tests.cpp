@@ -163,7 +163,7 @@ void CheckRun(const Run& run, const Run& reference, Tally& tally, bool rollbackM
         cleanupFailed |= IsCleanupCall(call);
     bool unrestoredBox = false;
     for (const std::string& box : run.boxes)
-        unrestoredBox |= box.find("元のファイルを戻せませんでした。") == 0;
+        unrestoredBox |= box.find("元に戻せなかったファイルがあります：") == 0;
     std::set<std::string> paths;
     for (const auto& entry : run.before)
         paths.insert(entry.first);
