@@ -155,6 +155,10 @@ void AfterHostCall(const HostCall& call, bool succeeded) {
     if (hooks && hooks->after) hooks->after(call, succeeded);
 }
 
+int (*ShellCopyOfHooks())(LPSHFILEOPSTRUCTA) {
+    return hooks ? hooks->shellCopy : nullptr;
+}
+
 void CopyHostText(char* destination, size_t capacity, const char* source) {
     size_t length = strnlen(source, capacity - 1);
     memcpy(destination, source, length);

@@ -21,9 +21,4 @@ int HostPath(const char* path, char* hostPath, size_t capacity);
 typedef int (*HostPathResolver)(char* hostPath, size_t capacity, size_t folderLength);
 void SetHostPathResolver(HostPathResolver resolver);
 
-// The shell's copy behind SHFileOperationA; null (the default, kept by a reset of the files): the host has
-// none and every copy fails.
-typedef int (*ShellCopy)(LPSHFILEOPSTRUCTA operation);
-void SetShellCopy(ShellCopy copy);
-
 } // namespace Standin

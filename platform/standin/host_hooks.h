@@ -62,6 +62,8 @@ struct HostHooks {
     DWORD (*before)(const HostCall& call);
     // Called after each call that ran (not one the hook failed): whether it succeeded. May be null.
     void (*after)(const HostCall& call, bool succeeded);
+    // The shell's copy behind SHFileOperationA. Null: the host has no shell, and every copy fails.
+    int (*shellCopy)(LPSHFILEOPSTRUCTA operation);
 };
 
 // The table in use; null (what ships) for none. Nothing in platform/ sets it.

@@ -32,6 +32,8 @@ BOOL FailWith(DWORD error);
 // it), 0 when it runs; then, for a call that ran, whether it succeeded.
 DWORD BeforeHostCall(const HostCall& call);
 void AfterHostCall(const HostCall& call, bool succeeded);
+// The shell's copy the hooks give, or null.
+int (*ShellCopyOfHooks())(LPSHFILEOPSTRUCTA);
 void CopyHostText(char* destination, size_t capacity, const char* source);
 
 } // namespace Standin

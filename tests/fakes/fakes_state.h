@@ -12,3 +12,6 @@ void ResetDllSearch();
 void ResetFreeSpace();
 void ResetFaults(); // the fault script, the refused move and the durability counts (fault_script.h)
 } // namespace Standin
+
+// The scripted shell's copy, which the fakes' hooks put behind SHFileOperationA (tests/fakes/shell.cpp).
+int FakeShellCopy(LPSHFILEOPSTRUCTA operation);

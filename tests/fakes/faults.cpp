@@ -91,7 +91,7 @@ void AfterCall(const Standin::HostCall& call, bool succeeded) {
         ++durability.writeThroughMoves;
 }
 
-const Standin::HostHooks faultHooks = {BeforeCall, AfterCall};
+const Standin::HostHooks faultHooks = {BeforeCall, AfterCall, FakeShellCopy};
 
 // Sets the hooks when the test program starts, so that the counts hold without a ResetAll too.
 struct HookSetter {

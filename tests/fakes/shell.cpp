@@ -176,17 +176,9 @@ int CopyItems(const SHFILEOPSTRUCTA& operation) {
 
 } // namespace
 
-int FakeShellCopy(LPSHFILEOPSTRUCTA operation);
-
-namespace {
-// In place from the start: a test may copy before it resets the stand-in.
-const int fakeShellInstalled = (Standin::SetShellCopy(FakeShellCopy), 1);
-} // namespace
-
 namespace Standin {
 
 void ResetShell() {
-    SetShellCopy(FakeShellCopy);
     operationCount = 0;
     planHead = planTail = 0;
     handler = nullptr;
