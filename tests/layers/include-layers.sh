@@ -50,7 +50,7 @@ library_folder() {
     updater_archive) echo archive ;;
     updater_setupcfg) echo setupcfg ;;
     updater_update) echo update ;;
-    updater_lookup | updater_dll_search | updater_shell) echo app ;;
+    updater_lookup | updater_dll_search | updater_program_check | updater_shell) echo app ;;
     *) echo ;;
     esac
 }
