@@ -50,8 +50,11 @@ const Command commands[] = {
     {"test", 1, "updpack test ARCHIVE [--json]", "check that every entry comes out whole",
      "Checks that the archive's directory is sound and that every entry lies inside the image and decodes\n"
      "to exactly its size. Names each damaged entry and exits with status 1 on any damage. ARCHIVE may be\n"
-     "an updater program: its \"UPDATE\" resource is read. --json prints one JSON document of the entries\n"
-     "and whether each is sound (the reasons still go to stderr).\n"},
+     "an updater program: its file is first checked as the updater checks itself before it runs (its\n"
+     "checksum, and its length, which ends where its last section or its certificate table ends; a\n"
+     "program whose checksum field is 0 is not checked), then its \"UPDATE\" resource is read. --json\n"
+     "prints one JSON document of the program's check, the entries and whether each is sound (the reasons\n"
+     "still go to stderr).\n"},
     {"plan", 2,
      "updpack plan UPDATER GAME_DIR [--data DIR] [--variant N] [--add N] [--cdrom DIR]... [--json]",
      "show what UPDATER would do to GAME_DIR",
