@@ -141,6 +141,18 @@ TEST_CASE("an updater rebuilt with a second archive carries only the second") {
     std::string output;
     REQUIRE(RunTool({"build", scratch / "one.exe", first, "--stub", Stub}, output) == 0);
     REQUIRE(RunTool({"build", scratch / "two.exe", second, "--stub", scratch / "one.exe"}, output) == 0);
+    // The stub's size counts the first archive, which the rebuilt resource section no longer holds: the
+    // figures say so, none of them negative.
+    Bytes one = ReadFileBytes(scratch / "one.exe");
+    uint32_t oldSection = PeResourceSectionSize(one.data(), one.size());
+    Bytes stub = ReadFileBytes(Stub);
+    CHECK(oldSection > PeResourceSectionSize(stub.data(), stub.size()));
+    CHECK(output.find("stub " + std::to_string(one.size()) + ", archive ") != std::string::npos);
+    Bytes rebuilt = ReadFileBytes(scratch / "two.exe");
+    CHECK(output.find("; the stub's resource section of " + std::to_string(oldSection) +
+                      " bytes rebuilt with the archive as " +
+                      std::to_string(rebuilt.size() - (one.size() - oldSection)) + "\n") !=
+          std::string::npos);
     REQUIRE(RunTool({"build", scratch / "direct.exe", second, "--stub", Stub}, output) == 0);
 
     Bytes two = ReadFileBytes(scratch / "two.exe");

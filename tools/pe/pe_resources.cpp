@@ -525,6 +525,13 @@ int ReadPeResources(const unsigned char* image, size_t size, PeResourceList* lis
     return 1;
 }
 
+uint32_t PeResourceSectionSize(const unsigned char* image, size_t size) {
+    PeLayout pe;
+    if (!ParseLayout(image, size, &pe, nullptr)) return 0;
+    const Section* section = SectionHolding(pe, Read32(image + DirectoryOffset(pe, DirectoryResource)), 16);
+    return section ? section->rawSize : 0;
+}
+
 size_t PeOutputBound(size_t imageSize, const PeResourceList* list) {
     uint64_t bound = static_cast<uint64_t>(imageSize) + 3 * 65536 + 64;
     for (int i = 0; i < list->count; ++i)
