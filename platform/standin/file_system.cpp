@@ -181,7 +181,9 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     }
     struct stat info;
     bool exists = stat(host, &info) == 0;
-    if (exists && S_ISDIR(info.st_mode)) {
+    // Nothing but a regular file is opened: a named pipe would wait for ever, a device never end (Windows
+    // has neither in a folder). The open does not wait either, should the file be swapped in between.
+    if (exists && !S_ISREG(info.st_mode)) {
         Fail(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
@@ -210,7 +212,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
         return INVALID_HANDLE_VALUE;
     }
     mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0644;
-    int descriptor = open(host, flags, mode);
+    int descriptor = open(host, flags | O_NONBLOCK, mode);
     if (descriptor < 0) {
         Fail(errno == ENOENT   ? ERROR_FILE_NOT_FOUND
              : errno == EEXIST ? ERROR_FILE_EXISTS
