@@ -1,9 +1,10 @@
-// The system libraries that the updater calls besides kernel32 and the C runtime, loaded from the system
-// folder once the DLL search is restricted. Whatever a program imports is bound by the loader at process
+// The system libraries that the updater calls besides kernel32, loaded from the system folder once the DLL
+// search is restricted. Whatever a program imports is bound by the loader at process
 // start, before its first instruction can restrict the search, and the program's own folder is searched
 // first: an elevated updater started from a downloads folder would load a DLL planted there. So the
-// program imports nothing else, and its calls into user32, advapi32, shell32 and ole32 go through a table
-// of entry points that this fills with GetProcAddress (GNU ld has no delay-load).
+// program imports nothing else (not even the C runtime: platform/windows/c_library.cpp), and its calls into
+// user32, advapi32, shell32, ole32 and msvcrt go through a table of entry points that this fills with
+// GetProcAddress (GNU ld has no delay-load).
 #pragma once
 
 // Loads each library by its full path in the system folder and takes every entry point the program

@@ -1,4 +1,4 @@
-// The table of entry points into the system libraries other than kernel32 and the C runtime. The compiler
+// The table of entry points into the system libraries other than kernel32. The compiler
 // calls every function that windows.h declares as imported through a pointer named "__imp_" and the
 // function's symbol; defining those pointers here, as this program's own variables, keeps the linker from
 // taking them from the import libraries, so the libraries never enter the import table and the loader never
@@ -13,7 +13,8 @@
 #include <cstring>
 
 // Every library with the functions the program calls, and the bytes of each function's arguments, which
-// the 32-bit symbol names carry ("_MessageBoxA@16").
+// the 32-bit symbol names of the system's calls carry ("_MessageBoxA@16"); 0 for a function of the C
+// runtime, whose names carry none ("__vsnprintf").
 // clang-format off
 #define SYSTEM_LIBRARIES(LIBRARY, ENTRY, END) \
     LIBRARY(user32.dll) \
@@ -26,13 +27,22 @@
     LIBRARY(shell32.dll) \
         ENTRY(SHFileOperationA, 4) END \
     LIBRARY(ole32.dll) \
-        ENTRY(CoInitialize, 4) END
+        ENTRY(CoInitialize, 4) END \
+    LIBRARY(msvcrt.dll) \
+        ENTRY(_vsnprintf, 0) END
 // clang-format on
 
 #ifdef _WIN64
 #define IMPORT_CELL_NAME(name, bytes) "__imp_" #name
 #else
-#define IMPORT_CELL_NAME(name, bytes) "__imp__" #name "@" #bytes
+#define IMPORT_CELL_NAME(name, bytes) "__imp__" #name STDCALL_SUFFIX_##bytes
+#define STDCALL_SUFFIX_0
+#define STDCALL_SUFFIX_4 "@4"
+#define STDCALL_SUFFIX_8 "@8"
+#define STDCALL_SUFFIX_12 "@12"
+#define STDCALL_SUFFIX_16 "@16"
+#define STDCALL_SUFFIX_20 "@20"
+#define STDCALL_SUFFIX_24 "@24"
 #endif
 
 #define NO_LIBRARY(file)
@@ -56,13 +66,14 @@ FARPROC* const Cells[] = {SYSTEM_LIBRARIES(NO_LIBRARY, CELL_ADDRESS, NO_END)};
 } // namespace
 
 int LoadSystemLibraries() {
-    char folder[MAX_PATH];
-    UINT length = GetSystemDirectoryA(folder, sizeof folder);
-    if (length == 0 || length >= sizeof folder) return 0;
+    // The path is joined by hand: the formatter is itself one of the entry points loaded here.
+    char path[MAX_PATH + 16];
+    UINT folder = GetSystemDirectoryA(path, MAX_PATH);
+    if (folder == 0 || folder >= MAX_PATH) return 0;
+    path[folder++] = '\\';
     FARPROC* const* cell = Cells;
     for (const char* name = Names; *name;) {
-        char path[MAX_PATH + 16];
-        if (!FormatText(path, sizeof path, "%s\\%s", folder, name)) return 0;
+        if (!CopyText(path + folder, sizeof path - folder, name)) return 0;
         HMODULE library = LoadLibraryA(path);
         if (!library) return 0;
         for (name += strlen(name) + 1; *name; name += strlen(name) + 1) {
