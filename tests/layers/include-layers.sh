@@ -44,7 +44,7 @@ done
 # The product libraries by folder; a folder's CMakeLists.txt may name only its own and those below.
 library_folder() {
     case $1 in
-    updater_platform | updater_system_libraries) echo platform ;;
+    updater_platform | updater_system_libraries | updater_program_start) echo platform ;;
     updater_context) echo context ;;
     updater_report) echo report ;;
     updater_archive) echo archive ;;
