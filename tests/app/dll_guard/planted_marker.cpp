@@ -24,8 +24,8 @@ extern "C" BOOL WINAPI PlantedEntry(HINSTANCE module, DWORD reason, LPVOID) {
     lstrcatA(marks, "planted-dlls-loaded.txt");
     DWORD programLength = GetModuleFileNameA(nullptr, program, MAX_PATH);
     if (programLength == 0 || programLength >= MAX_PATH) program[0] = '\0';
-    HANDLE file = CreateFileA(marks, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(marks, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return TRUE;
     Put(file, self);
     Put(file, " loaded by ");
