@@ -1,9 +1,10 @@
-// Start-up up to the installation lookup: the archive resource, this run's "UPDATE.INI", the "[SETUP]"
-// identity and the agreement texts. Owns the life of Updater.ArchiveImage (borrowed from the resource,
-// never freed), the per-run "UPDATE.INI" and its held handle (released by Cleanup), and the agreement
-// blocks (kept until the process ends).
+// Start-up up to the installation lookup: the program's own file checked whole, the archive resource, this
+// run's "UPDATE.INI", the "[SETUP]" identity and the agreement texts. Owns the life of Updater.ArchiveImage
+// (borrowed from the resource, never freed), the per-run "UPDATE.INI" and its held handle (released by
+// Cleanup), and the agreement blocks (kept until the process ends).
 #include "app/archive_bootstrap.h"
 
+#include "app/program_check.h"
 #include "archive/archive.h"
 #include "context/updater_context.h"
 #include "report/messages.h"
@@ -41,6 +42,22 @@ int HeldFileEquals(HANDLE file, const unsigned char* expected, uint32_t size) {
     return 1;
 }
 } // namespace
+
+int CheckOwnProgram(HINSTANCE instance) {
+    // The wide calls: the folder a download lands in may be named in characters the ANSI code page lacks,
+    // and the program must find its own file whatever its name.
+    WCHAR path[1024];
+    DWORD length = GetModuleFileNameW(instance, path, sizeof path / sizeof path[0]);
+    HANDLE file = length > 0 && length < sizeof path / sizeof path[0]
+                      ? CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)
+                      : INVALID_HANDLE_VALUE;
+    ProgramCheck check;
+    int whole = file != INVALID_HANDLE_VALUE && CheckProgramFile(file, &check);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (!whole) ShowError("アップデートファイルが壊れています。もう一度ダウンロードして下さい");
+    return whole;
+}
 
 int MapArchiveResource(HINSTANCE instance) {
     HRSRC resource = FindResourceA(instance, MAKEINTRESOURCEA(102), "UPDATE");
@@ -142,6 +159,7 @@ int LoadAgreementEntry(const char* key, char** block) {
 }
 
 int BootstrapArchive(HINSTANCE instance) {
+    if (!CheckOwnProgram(instance)) return 0;
     if (!MapArchiveResource(instance)) return 0;
     if (!LoadArchiveDirectory()) return 0;
     if (!WriteUpdateIni()) return 0;

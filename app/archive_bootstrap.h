@@ -5,6 +5,10 @@
 
 #include "platform/win32.h"
 
+// Reads the module's own file whole and checks it (app/program_check.h) before anything is written. A
+// damaged or cut download, or a file that cannot be read, is told to the user as a damaged download, and
+// the run ends. A program without a checksum is not checked.
+int CheckOwnProgram(HINSTANCE instance);
 // The "UPDATE"/102 resource of the module as Updater.ArchiveImage. 0, silently, when there is none.
 int MapArchiveResource(HINSTANCE instance);
 // Loads the header and directory into Updater.ArchiveDirectory; "RESOURCE READ ERROR" on failure.

@@ -10,6 +10,7 @@
 #include "app/wizard.h"
 #include "context/updater_context.h"
 #include "report/messages.h"
+#include "platform/system_libraries.h"
 #include "platform/win32.h"
 
 void Cleanup() {
@@ -36,6 +37,9 @@ static int Exit(int status) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // Before anything that can load a DLL: CoInitialize already loads some by name.
     RestrictDllSearchPath();
+    // Only kernel32 and the C runtime were bound at start; the rest comes from the system folder now.
+    // Without it there is no box to tell anything in.
+    if (!LoadSystemLibraries()) return Exit(0);
     ResetUpdaterContext();
     CoInitialize(nullptr);
     if (!BootstrapArchive(instance)) return Exit(0);

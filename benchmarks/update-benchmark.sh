@@ -5,7 +5,9 @@
 # page is printed beside two marks taken afterwards in the same prefix, as often: the floor (every entry
 # decoded by an -O2 build of the decoder and written, flushed, into a fresh file: the work no update can
 # skip) and a plain copy of the same files. Then where the time goes: the updater's steps timed one by one,
-# and the floor with the decoder built -Os. A busy machine shows in the spread of the three runs.
+# and the floor with the decoder built -Os; and its start: the time from the start to the first page, and
+# the check of its own file that it makes first, timed on its own. A busy machine shows in the spread of
+# the three runs.
 # The files are slices of the Wine DLLs that the set-up installs, so a machine with the same Wine
 # packages packs the same bytes (their checksum is printed).
 # Usage: benchmarks/update-benchmark.sh [BUILD_DIR]   (default build/test; after its build)
@@ -59,8 +61,10 @@ runs=3
 for ((n = 1; n <= runs; n++)); do
     process=process=run$n
     cat <<SCRIPT
+stopwatch before$n
 start $process
 expect-page $process template=100 info="「テストゲーム」のアップデートを開始します"
+stopwatch started$n
 click $process next
 expect-page $process info="アップデートを実行します"
 timeout 600000
@@ -85,6 +89,9 @@ median() { tr ' ' '\n' | grep . | sort -n | sed -n "$(((runs + 1) / 2))p"; }
 updates=$(tr -d '\r' <"$work/scenario.log" | sed -n 's/^stopwatch update[0-9]*: \([0-9.]*\) s$/\1/p' | tr '\n' ' ')
 [ "$(echo $updates | wc -w)" = $runs ] || fail "no times in $work/scenario.log"
 update=$(echo $updates | median)
+# From the start to the first page: the updater's check of its own file is most of it.
+starts=$(tr -d '\r' <"$work/scenario.log" | sed -n 's/^stopwatch started[0-9]*: \([0-9.]*\) s$/\1/p' | tr '\n' ' ')
+start=$(echo $starts | median)
 echo "updater: $(stat -c %s "$run/prefix/drive_c/updater/update.exe") bytes"
 
 # The marks, in the same prefix, into fresh folders of the same drive, as many times as the updater ran.
@@ -111,6 +118,16 @@ for ((i = 0; i < count; i++)); do
 done
 floor=$(echo $floors | median)
 copy=$(echo $copies | median)
+# The updater's check of its own file, on its own, as often.
+checks=""
+for ((n = 1; n <= runs; n++)); do
+    "$root/scripts/wine-run.sh" "$prefix" "$bin/update_floor.exe" check 'C:\updater\update.exe' >"$work/check.log" 2>&1 ||
+        fail "the check was not measured: $(cat "$work/check.log")"
+    check_line=$(tr -d '\r' <"$work/check.log" | grep '^check: ')
+    echo "$check_line"
+    checks="$checks $(echo "$check_line" | sed 's/^check: \([0-9.]*\) s.*/\1/')"
+done
+check=$(echo $checks | median)
 # Where the time goes: the updater's steps one by one, over the files the floor wrote; the decoder built -Os.
 "$root/scripts/wine-run.sh" "$prefix" "$bin/update_floor.exe" steps 'C:\updater\update.exe' 'C:\floor1' >"$work/steps.log" 2>&1 ||
     fail "the steps were not measured: $(cat "$work/steps.log")"
@@ -124,14 +141,17 @@ wine_env "$route" "$prefix" && "$wine_server" -k >/dev/null 2>&1
 
 echo "route: $route"
 echo "update.exe:$(printf ' %s s' $updates)"
+echo "update.exe, start to first page:$(printf ' %s s' $starts)"
 echo "$steps_line"
 echo "$os_line"
 echo
 echo "| $((size * count / 1048576)) MiB in $count files | seconds | × floor |"
 echo "|---|---|---|"
-awk -v runs="$runs" -v u="$update" -v f="$floor" -v c="$copy" 'BEGIN {
+awk -v runs="$runs" -v u="$update" -v f="$floor" -v c="$copy" -v k="$check" -v s="$start" 'BEGIN {
     printf "| update.exe, confirmation to completion page (median of %d) | %.3f | %.2f |\n", runs, u, u / f
     printf "| floor: decode (-O2) and flushed writes (median) | %.3f | 1.00 |\n", f
     printf "| plain copy (median) | %.3f | %.2f |\n", c, c / f
+    printf "| update.exe, start to first page (median) | %.3f | %.2f |\n", s, s / f
+    printf "| the check of its own file (median; %.1f %% of the update) | %.3f | %.2f |\n", 100 * k / u, k, k / f
 }'
 rm -rf "$run"

@@ -9,10 +9,13 @@
 //                                       (written, flushed), the replacing move (written through), the
 //                                       time stamps; FOLDER already holds the targets, as in an update
 //   update_floor copy FOLDER FILE...    copies the files into FOLDER (CopyFileA, no flush)
+//   update_floor check UPDATER          the updater's check of its own file before the run
+//                                       (app/program_check.h), over the file opened as it opens it
 // Prints one line "NAME: S.SSS s (...)" with the seconds taken; status 0, or 1 after a message. The decoder
 // is built -O2 here, and -Os in update_floor_os (the size-optimised program's way).
-#include "context/archive_format.h"
+#include "app/program_check.h"
 #include "archive/stream_decoder.h"
+#include "context/archive_format.h"
 
 #include <cstdio>
 #include <cstring>
@@ -193,12 +196,28 @@ int Floor(const char* updater, const char* folder, int steps) {
     return 0;
 }
 
+int Check(const char* updater) {
+    double start = Now();
+    HANDLE file = CreateFileA(updater, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return Fail("cannot open", updater);
+    ProgramCheck check;
+    int whole = CheckProgramFile(file, &check);
+    CloseHandle(file);
+    double seconds = Now() - start;
+    std::printf("check: %.3f s (%s, %u bytes, %.0f MB/s)\n", seconds, whole ? "whole" : "damaged",
+                check.fileSize, seconds > 0 ? check.fileSize / 1e6 / seconds : 0.0);
+    return whole ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "check") == 0) return Check(argv[2]);
     if (argc >= 3 && std::strcmp(argv[1], "copy") == 0) return Copy(argv[2], argc - 3, argv + 3);
     if (argc == 4 && std::strcmp(argv[1], "floor") == 0) return Floor(argv[2], argv[3], 0);
     if (argc == 4 && std::strcmp(argv[1], "steps") == 0) return Floor(argv[2], argv[3], 1);
-    std::fprintf(stderr, "usage: update_floor floor|steps UPDATER FOLDER | copy FOLDER FILE...\n");
+    std::fprintf(stderr,
+                 "usage: update_floor floor|steps UPDATER FOLDER | copy FOLDER FILE... | check UPDATER\n");
     return 2;
 }

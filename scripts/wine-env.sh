@@ -24,9 +24,11 @@ wine_env() {
         ;;
     esac
     # WINELOADER and WINESERVER: the programs Wine itself starts (other processes, the server) use the
-    # same architecture's binaries.
-    export WINEPREFIX="$2" WINEARCH WINELOADER="$wine_loader" WINESERVER="$wine_server" WINEDEBUG=-all \
-        WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=ja_JP.UTF-8
+    # same architecture's binaries. UPDATER_WINEDEBUG and UPDATER_WINEDLLOVERRIDES reach every program the
+    # scripts start, for the tests that watch or steer the loader (tests/app/dll_guard).
+    export WINEPREFIX="$2" WINEARCH WINELOADER="$wine_loader" WINESERVER="$wine_server" \
+        WINEDEBUG="${UPDATER_WINEDEBUG:--all}" \
+        WINEDLLOVERRIDES="mscoree,mshtml=${UPDATER_WINEDLLOVERRIDES:+;$UPDATER_WINEDLLOVERRIDES}" LC_ALL=ja_JP.UTF-8
 }
 
 wine_prefix_route() {

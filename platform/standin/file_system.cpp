@@ -183,7 +183,9 @@ HANDLE OpenHostFile(LPCSTR path, DWORD access, DWORD disposition, DWORD attribut
     }
     struct stat info;
     bool exists = stat(host, &info) == 0;
-    if (exists && S_ISDIR(info.st_mode)) {
+    // Nothing but a regular file is opened: a named pipe would wait for ever, a device never end (Windows
+    // has neither in a folder). The open does not wait either, should the file be swapped in between.
+    if (exists && !S_ISREG(info.st_mode)) {
         Fail(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
@@ -212,7 +214,7 @@ HANDLE OpenHostFile(LPCSTR path, DWORD access, DWORD disposition, DWORD attribut
         return INVALID_HANDLE_VALUE;
     }
     mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0644;
-    int descriptor = open(host, flags, mode);
+    int descriptor = open(host, flags | O_NONBLOCK, mode);
     if (descriptor < 0) {
         Fail(errno == ENOENT   ? ERROR_FILE_NOT_FOUND
              : errno == EEXIST ? ERROR_FILE_EXISTS

@@ -4,7 +4,8 @@
 // around lines, keys and values are trimmed; section and key names match without regard to case; the first
 // matching section is the only one searched and its first matching key wins, even a key without "=", which
 // gives the default; a value in a pair of matching quotes is given without them; a missing file reads as
-// empty; the copy keeps whole characters within the capacity minus one, and a cut value counts capacity - 1.
+// empty, and so does anything but a regular file; the copy keeps whole characters within the capacity minus
+// one, and a cut value counts capacity - 1.
 #include "platform/standin/host_files.h"
 
 #include <cstdlib>
@@ -70,7 +71,11 @@ char* LoadFile(const char* path, size_t* length) {
     char host[2048];
     *length = 0;
     if (!path || !Standin::HostPath(path, host, sizeof host)) return nullptr;
-    int descriptor = open(host, O_RDONLY);
+    // Only a regular file is read: a named pipe would wait for a writer for ever, a device never end. The
+    // open does not wait either, should the file be swapped for one in between.
+    struct stat before;
+    if (stat(host, &before) != 0 || !S_ISREG(before.st_mode)) return nullptr;
+    int descriptor = open(host, O_RDONLY | O_NONBLOCK);
     if (descriptor < 0) return nullptr;
     struct stat info;
     char* bytes = nullptr;

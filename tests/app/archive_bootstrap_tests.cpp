@@ -1,10 +1,12 @@
 // Start-up against the real Windows API (under Wine): this run's own "UPDATE.INI" in the temporary folder,
 // held so that nobody else can write, replace or delete it while the profile reader still reads it, gone
-// after Cleanup; the identity keys and the agreement blocks taken from a hand-built archive image.
+// after Cleanup; the identity keys and the agreement blocks taken from a hand-built archive image; and the
+// table of entry points into the system libraries, filled as WinMain fills it.
 #include "app/archive_bootstrap.h"
 #include "app/cleanup.h"
 #include "archive/archive.h"
 #include "context/updater_context.h"
+#include "platform/system_libraries.h"
 #include "platform/win32.h"
 
 #include <doctest/doctest.h>
@@ -14,6 +16,10 @@
 #include <vector>
 
 namespace {
+// This program links WinMain and with it the table through which every call into user32, advapi32, shell32
+// and ole32 goes: the table is filled before anything runs, as WinMain fills it first.
+const int SystemLibrariesLoaded = LoadSystemLibraries();
+
 const char* const UpdateIni = "[SETUP]\r\nCompanyName=TestCo\r\nGameTitle=テスト\r\nGameClass=TestClass\r\n"
                               "GameDir=TestGame\r\nUpdaterVersion=1.5\r\nAgreementText=license.txt\r\n";
 
@@ -202,4 +208,19 @@ TEST_CASE("identity keys and agreement blocks") {
     CHECK(title[1] == '\0');
     GlobalFree(title);
     Cleanup();
+}
+
+TEST_CASE("every entry point of the system libraries is found, and calls through the table reach them") {
+    REQUIRE(SystemLibrariesLoaded == 1);
+    // Each library once: user32's text and window calls, advapi32's registry, and ole32.
+    const char text[] = "ab";
+    CHECK(CharNextA(text) == text + 1);
+    CHECK(GetDlgItem(nullptr, 1) == nullptr);
+    HKEY key = nullptr;
+    CHECK(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key) == ERROR_SUCCESS);
+    CHECK(RegCloseKey(key) == ERROR_SUCCESS);
+    HRESULT result = CoInitialize(nullptr);
+    CHECK((result == S_OK || result == S_FALSE));
+    // Loading again finds the same libraries already there.
+    CHECK(LoadSystemLibraries() == 1);
 }

@@ -2,12 +2,16 @@
 // GUI program (large-address-aware) whose resources are exactly the two wizard templates and the manifest
 // (and the archive, when the build was given one). It holds on every host, including those that cannot run
 // 32-bit programs, where resource_tests.cpp cannot load this file under Wine. On the x86_64 route the 64-bit
-// program that the Wine tests run is held to the same resources.
+// program that the Wine tests run is held to the same resources. Its import table names nothing but kernel32:
+// every other library, the C runtime among them, comes from the system folder after the DLL search is
+// restricted.
 #include "tests/app/update_resource_checks.h"
 #include "tools/pe/pe_resources.h"
 
 #include <doctest/doctest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -91,6 +95,59 @@ void CheckResources(const std::vector<unsigned char>& image) {
     CHECK(list->count == 3 + archives);
 }
 } // namespace
+
+namespace {
+// The file offset of count bytes at rva, or 0 when no section's file data hold them.
+size_t FileOffset(const std::vector<unsigned char>& image, uint32_t rva, uint32_t count) {
+    size_t header = Field(image, 0x3C, 4);
+    size_t table = header + 24 + Field(image, header + 20, 2);
+    for (size_t i = 0; i < Field(image, header + 6, 2); ++i) {
+        size_t at = table + 40 * i;
+        uint32_t address = Field(image, at + 12, 4), raw = Field(image, at + 16, 4),
+                 pointer = Field(image, at + 20, 4);
+        if (rva >= address && rva - address < raw && count <= raw - (rva - address) &&
+            pointer + size_t(raw) <= image.size())
+            return pointer + (rva - address);
+    }
+    return 0;
+}
+
+// The names of the libraries in the import table, in its order, upper-cased.
+std::vector<std::string> ImportedLibraries(const std::vector<unsigned char>& image) {
+    size_t header = Field(image, 0x3C, 4);
+    size_t directories = header + 24 + (Field(image, header + 24, 2) == 0x20B ? 112 : 96);
+    uint32_t rva = Field(image, directories + 8, 4);
+    std::vector<std::string> names;
+    for (;; rva += 20) {
+        size_t descriptor = FileOffset(image, rva, 20);
+        REQUIRE(descriptor != 0);
+        uint32_t nameRva = Field(image, descriptor + 12, 4);
+        if (nameRva == 0) break;
+        size_t name = FileOffset(image, nameRva, 1);
+        REQUIRE(name != 0);
+        std::string text;
+        for (; name < image.size() && image[name]; ++name)
+            text += static_cast<char>(toupper(image[name]));
+        names.push_back(text);
+        REQUIRE(names.size() < 64);
+    }
+    return names;
+}
+} // namespace
+
+TEST_CASE("update.exe imports nothing but kernel32, the one library the loader binds at start") {
+    for (const Program& program : Programs) {
+        CAPTURE(program.path);
+        std::vector<unsigned char> image = ReadProgram(program.path);
+        REQUIRE(image.size() > 0x200);
+        std::vector<std::string> names = ImportedLibraries(image);
+        std::sort(names.begin(), names.end());
+        std::string listed;
+        for (const std::string& name : names)
+            listed += name + " ";
+        CHECK(listed == "KERNEL32.DLL ");
+    }
+}
 
 TEST_CASE("update.exe is a GUI program of its architecture and carries the templates, the manifest and "
           "nothing else") {

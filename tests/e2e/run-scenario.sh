@@ -15,6 +15,9 @@
 #                  stands instead of common/update/ and update/
 #   update-remove  names of files of common/update/ to leave out of the archive
 #   archive-patch  lines "OFFSET HEXBYTES" written over the packed archive (damaged archives)
+#   program-damage lines applied to the built updater (damaged downloads): "flip N" changes the byte N of
+#                  its archive (N < 0 counts from the archive's end), "cut N" and "append N" take N bytes
+#                  from its end or add N zero bytes to it
 #   no-archive     the updater without any "UPDATE" resource
 #   script         the driver's steps (tests/e2e/driver)
 #   expect-files   lines checked after the driver: "exists|absent|folder|readonly|writable|updated|unchanged|
@@ -250,6 +253,34 @@ else
             >"$work/updpack.log" 2>&1 || fail "updpack build failed: $(cat "$work/updpack.log")"
         [ -z "${E2E_UPDATER:-}" ] || cp "$installer_dir/update.exe" "$E2E_UPDATER" || fail "cannot keep the updater"
     fi
+fi
+
+# A damaged download: the built updater changed where its archive lies, or cut, or lengthened.
+if [ -f "$scenario/program-damage" ]; then
+    [ -f "$installer_dir/update.exe" ] && [ ! -f "$scenario/archive-patch" ] ||
+        fail "program-damage needs an updater that updpack builds"
+    "$updpack" create "$work/carried.kt2" "$work/update" >"$work/carried.log" 2>&1 ||
+        fail "updpack create failed: $(cat "$work/carried.log")"
+    while read -r verb count; do
+        [ -z "$verb" ] || [ "${verb#\#}" != "$verb" ] && continue
+        python3 - "$installer_dir/update.exe" "$work/carried.kt2" "$verb" "$count" <<'PYTHON' || fail "cannot apply $verb $count"
+import sys
+program = bytearray(open(sys.argv[1], "rb").read())
+archive = open(sys.argv[2], "rb").read()
+verb, count = sys.argv[3], int(sys.argv[4])
+if verb == "flip":
+    at = program.find(archive)
+    assert at > 0 and program.find(archive, at + 1) < 0, "the archive is not found once in the program"
+    program[at + (count if count >= 0 else len(archive) + count)] ^= 0x01
+elif verb == "cut":
+    del program[len(program) - count:]
+elif verb == "append":
+    program += bytes(count)
+else:
+    sys.exit("unknown damage " + verb)
+open(sys.argv[1], "wb").write(program)
+PYTHON
+    done <"$scenario/program-damage"
 fi
 
 # The updater is of the route's architecture, as the driver is: on the x86_64 route a 32-bit one would run

@@ -44,13 +44,13 @@ done
 # The product libraries by folder; a folder's CMakeLists.txt may name only its own and those below.
 library_folder() {
     case $1 in
-    updater_platform) echo platform ;;
+    updater_platform | updater_system_libraries | updater_program_start) echo platform ;;
     updater_context) echo context ;;
     updater_report) echo report ;;
     updater_archive) echo archive ;;
     updater_setupcfg) echo setupcfg ;;
     updater_update) echo update ;;
-    updater_lookup | updater_dll_search | updater_shell) echo app ;;
+    updater_lookup | updater_dll_search | updater_program_check | updater_shell) echo app ;;
     *) echo ;;
     esac
 }

@@ -192,13 +192,55 @@ TEST_CASE("a tree is measured against the section that holds its bytes") {
     Bytes withoutFileData = covering;
     Put32(withoutFileData, text + 16, 0);
     CheckRefused(withoutFileData, "sections overlap in memory");
-    // The loader maps no more than the virtual size: file data beyond it do not count as the tree's.
-    Bytes cut = sound;
-    Put32(cut, rsrc + 8, 40);
-    CheckRefused(cut, "outside the tree");
     Bytes rootOnlyInMemory = sound;
     Put32(rootOnlyInMemory, rsrc + 16, 0);
     CheckRefused(rootOnlyInMemory, "resource directory outside the file");
+}
+
+TEST_CASE("a section holds what the loader maps: its file data up to its virtual size's page end") {
+    // One resource whose 16 bytes lie 0x1100 bytes into a tree of 0x1200, in a section of that raw size:
+    // with a virtual size of 40, as the resource-update API of Wine writes it, the loader maps the first
+    // page of it (the section alignment is 0x1000), and the data lie beyond.
+    Bytes tree(0x1200, 0);
+    PutDirectory(tree, 0, 0, 1);
+    Put32(tree, 16, 10);
+    Put32(tree, 20, Subdirectory | 24);
+    PutDirectory(tree, 24, 0, 1);
+    Put32(tree, 40, 7);
+    Put32(tree, 44, Subdirectory | 48);
+    PutDirectory(tree, 48, 0, 1);
+    Put32(tree, 64, 1041);
+    Put32(tree, 68, 72);
+    Put32(tree, 72, TreeRva + 0x1100);
+    Put32(tree, 76, 16);
+    memset(&tree[0x1100], 'x', 16);
+    const size_t rsrc = SectionsAt(Pe32) + 40;
+    struct Mapping {
+        uint32_t virtualSize;
+        int read;
+    };
+    // 40 and 0x1000 end the mapping at 0x1000; 0x1001 and more map the second page, and with it the data.
+    const Mapping mappings[] = {{40, 0}, {0x1000, 0}, {0x1001, 1}, {0x1110, 1}, {0x1200, 1}, {0, 1}};
+    for (const Mapping& m : mappings) {
+        CAPTURE(m.virtualSize);
+        Bytes program = ProgramWithTree(tree);
+        Put32(program, rsrc + 8, m.virtualSize);
+        if (!m.read) {
+            CheckRefused(program, "resource data outside the file");
+            continue;
+        }
+        char error[PeErrorCapacity] = "";
+        REQUIRE(ReadPeResources(program.data(), program.size(), &list, error) == 1);
+        REQUIRE(list.count == 1);
+        CHECK(list.items[0].size == 16);
+        CHECK(memcmp(list.items[0].data, "xxxxxxxxxxxxxxxx", 16) == 0);
+    }
+    // A tree root of 40 bytes of virtual size with data in the same page: read, as the loader reads it.
+    Bytes small = SoundProgram();
+    Put32(small, rsrc + 8, 40);
+    char error[PeErrorCapacity] = "";
+    CHECK(ReadPeResources(small.data(), small.size(), &list, error) == 1);
+    CHECK(list.count == 2);
 }
 
 TEST_CASE("a tree that makes every directory share its children is refused at the first repetition") {

@@ -1,15 +1,19 @@
 // Files that are not regular files: a named pipe, a device, a folder or a link given as the archive or the
-// stub, and links, pipes and sockets inside the folder to pack. Each is refused at once with its name; none
-// makes the tool wait (every run here is killed after a minute, which fails the test), and a refused run
-// writes nothing.
+// stub, and links, pipes and sockets inside the folder to pack; named pipes, devices, sockets and links
+// that lead nowhere in every place a command takes a path, and in the game and data folders a plan reads.
+// Each is refused at once with its name; none makes the tool wait (every run here is killed after a
+// minute, which fails the test), a refused run writes nothing, and nothing is put in a special file's place.
 #include "tests/updpack/updpack_test_support.h"
 #include "tools/updpack/updpack.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -17,6 +21,7 @@
 
 namespace {
 const int Patience = 60; // seconds before a run counts as blocked
+const char* const Stub = UPDATER_STUB;
 
 // A sound archive at path, made by the tool from one small file.
 void MakeArchive(const ScratchFolder& scratch, const std::string& path) {
@@ -178,4 +183,206 @@ TEST_CASE("a file turned into a link, a pipe, a folder or a file too large after
         }
         free(content);
     }
+}
+
+namespace {
+// The kinds of path a command must not take for a file or a folder, made at path.
+enum SpecialKind { NamedPipe, DeviceNode, SocketFile, DanglingLink };
+struct Special {
+    SpecialKind kind;
+    const char* name;
+    const char* words; // how the refusal names it
+};
+const Special Specials[] = {
+    {NamedPipe, "pipe", "a named pipe (FIFO)"},
+    {DeviceNode, "device", "a device"},
+    {SocketFile, "socket", "a socket"},
+    {DanglingLink, "dangling", "a symbolic link that leads to nothing"},
+};
+void MakeSpecial(const Special& special, const std::string& path) {
+    switch (special.kind) {
+    case NamedPipe:
+        REQUIRE(mkfifo(path.c_str(), 0666) == 0);
+        break;
+    // A null device of its own (the tests run as root): were it replaced, /dev/null would stay as it is.
+    case DeviceNode:
+        REQUIRE(mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0);
+        break;
+    case SocketFile:
+        MakeSocketFile(path);
+        break;
+    case DanglingLink:
+        REQUIRE(symlink((path + "-gone").c_str(), path.c_str()) == 0);
+        break;
+    }
+}
+// Whether path is still the special file it was made as.
+bool StillSpecial(const Special& special, const std::string& path) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0) return false;
+    switch (special.kind) {
+    case NamedPipe:
+        return S_ISFIFO(status.st_mode);
+    case DeviceNode:
+        return S_ISCHR(status.st_mode);
+    case SocketFile:
+        return S_ISSOCK(status.st_mode);
+    case DanglingLink:
+        return S_ISLNK(status.st_mode);
+    }
+    return false;
+}
+
+// Runs the tool, which must end within a second; its status.
+int RunWithinASecond(const std::vector<std::string>& arguments, std::string& output) {
+    auto start = std::chrono::steady_clock::now();
+    int status = RunToolWithin(Patience, arguments, output);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    INFO("the run took " << seconds << " s");
+    CHECK(seconds < 1.0);
+    return status;
+}
+
+const char* const SetupIni =
+    "[SETUP]\r\nCompanyName=C\r\nGameTitle=T\r\nGameDir=D\r\nGameExe=game.exe\r\n"
+    "UninstExe=uninst.exe\r\nSetupBmp=setup.bmp\r\nInstallSelects=1\r\nInstallTitle0=N\r\n"
+    "InstallFiles0=data.bin\r\nShortcuts=0\r\nGameClass=G\r\nDiskCheckFile1=DISK1.CHK\r\n";
+
+// A scene every command can work on: the archive of an update folder (which plan takes as it takes an
+// updater), a game folder with its "SETUP.INI", a data folder and a disc.
+struct Scene {
+    ScratchFolder scratch;
+    std::string source, archive, game, data, disc;
+    Scene() {
+        source = scratch / "source";
+        game = scratch / "game";
+        data = scratch / "data";
+        disc = scratch / "disc";
+        for (const std::string& folder : {source, game, data, disc})
+            REQUIRE(mkdir(folder.c_str(), 0777) == 0);
+        WriteHostFile(source + "/UPDATE.INI", "[SETUP]\r\nCompanyName=C\r\nGameTitle=T\r\nGameClass=G\r\n"
+                                              "GameDir=D\r\n[UPDATE]\r\nUpdateFile00=a.dat\r\n"
+                                              "UpdateFile01=d,save.dat\r\nCopyFile00=1:disc.dat\r\n");
+        WriteHostFile(source + "/a.dat", "new a");
+        WriteHostFile(source + "/save.dat", "new save");
+        WriteHostFile(game + "/SETUP.INI", SetupIni);
+        WriteHostFile(data + "/save.dat", "old save");
+        WriteHostFile(disc + "/DISK1.CHK", "disc 1");
+        WriteHostFile(disc + "/disc.dat", "from the disc");
+        archive = scratch / "update.kt2";
+        std::string output;
+        REQUIRE(RunTool({"create", archive, source}, output) == 0);
+    }
+};
+} // namespace
+
+TEST_CASE("pipes, devices, sockets and links to nothing are refused by name in every place a command takes "
+          "a path, at once; links to a file or a folder work") {
+    Scene scene;
+    const std::string& s = scene.scratch.path;
+    // Each place, with the arguments around it sound; "@" stands for the path under test. wanted: what
+    // the command takes the path for, as the refusal says.
+    struct Place {
+        const char* what;
+        std::vector<std::string> arguments;
+        const char* wanted;
+        int output; // the command writes the path: a link there is replaced, its target kept
+    };
+    const Place places[] = {
+        {"create's archive", {"create", "@", scene.source}, "not a regular file", 1},
+        {"create's folder", {"create", s + "/new.kt2", "@"}, "not a folder", 0},
+        {"build's program", {"build", "@", scene.source, "--stub", Stub}, "not a regular file", 1},
+        {"build's folder", {"build", s + "/new.exe", "@", "--stub", Stub}, "not a folder", 0},
+        {"build's stub", {"build", s + "/new.exe", scene.source, "--stub", "@"}, "not a regular file", 0},
+        {"build's program, with --force",
+         {"build", "@", scene.source, "--stub", Stub, "--force"},
+         "not a regular file",
+         1},
+        {"list's archive", {"list", "@"}, "not a regular file", 0},
+        {"test's archive", {"test", "@"}, "not a regular file", 0},
+        {"extract's archive", {"extract", "@", s + "/out"}, "not a regular file", 0},
+        {"extract's folder", {"extract", scene.archive, "@"}, "not a folder", 0},
+        {"plan's updater", {"plan", "@", scene.game}, "not a regular file", 0},
+        {"plan's game folder", {"plan", scene.archive, "@"}, "not a folder", 0},
+        {"plan's data folder", {"plan", scene.archive, scene.game, "--data", "@"}, "not a folder", 0},
+        {"plan's disc", {"plan", scene.archive, scene.game, "--cdrom", "@"}, "not a folder", 0},
+    };
+    int made = 0;
+    for (const Place& place : places) {
+        for (const Special& special : Specials) {
+            std::string path = s + "/" + special.name + std::to_string(made++);
+            MakeSpecial(special, path);
+            std::vector<std::string> arguments = place.arguments;
+            for (std::string& argument : arguments)
+                if (argument == "@") argument = path;
+            INFO(std::string(place.what) << ", given " << std::string(special.words));
+            std::string output;
+            CHECK(RunWithinASecond(arguments, output) == 1);
+            CHECK(output.find(path + ": " + special.words + ", " + place.wanted) != std::string::npos);
+            CHECK(StillSpecial(special, path));
+            CHECK_FALSE(HostFileExists(s + "/new.kt2"));
+            CHECK_FALSE(HostFileExists(s + "/new.exe"));
+            CHECK_FALSE(HostFileExists(s + "/out"));
+        }
+        // A link to what the command takes: followed.
+        bool folder = std::string(place.wanted) == "not a folder";
+        std::string link = s + "/link" + std::to_string(made++);
+        std::string target =
+            folder ? (std::string(place.what).find("data") != std::string::npos      ? scene.data
+                      : std::string(place.what).find("disc") != std::string::npos    ? scene.disc
+                      : std::string(place.what).find("game") != std::string::npos    ? scene.game
+                      : std::string(place.what).find("extract") != std::string::npos ? s + "/extracted"
+                                                                                     : scene.source)
+            : std::string(place.what).find("stub") != std::string::npos ? Stub
+            : place.output                                              ? s + "/written"
+            : std::string(place.what).find("plan") != std::string::npos ? scene.archive
+                                                                        : scene.archive;
+        if (target == s + "/extracted") REQUIRE(mkdir(target.c_str(), 0777) == 0);
+        if (place.output) WriteHostFile(target, "an earlier file");
+        REQUIRE(symlink(target.c_str(), link.c_str()) == 0);
+        std::vector<std::string> arguments = place.arguments;
+        for (std::string& argument : arguments)
+            if (argument == "@") argument = link;
+        INFO(std::string(place.what) << ", given a link to " << target);
+        std::string output;
+        CHECK(RunWithinASecond(arguments, output) == 0);
+        if (place.output) {
+            std::string kept;
+            Bytes bytes;
+            REQUIRE(ReadHostFile(target, bytes));
+            CHECK(std::string(bytes.begin(), bytes.end()) == "an earlier file");
+            unlink(link.c_str());
+            unlink(target.c_str());
+        }
+        unlink((s + "/new.kt2").c_str());
+        unlink((s + "/new.exe").c_str());
+        std::filesystem::remove_all(s + "/out");
+    }
+}
+
+TEST_CASE("a plan whose game or data folder holds a pipe or a device where a file is read ends at once") {
+    Scene scene;
+    // "SETUP.INI" that cannot be read reads as empty, as the updater reads it: its keys are missing.
+    REQUIRE(unlink((scene.game + "/SETUP.INI").c_str()) == 0);
+    REQUIRE(mkfifo((scene.game + "/SETUP.INI").c_str(), 0666) == 0);
+    std::string output;
+    CHECK(RunWithinASecond({"plan", scene.archive, scene.game, "--json"}, output) == 0);
+    CHECK(output.find("\"stoppedAt\": \"SETUP.INI\"") != std::string::npos);
+    REQUIRE(unlink((scene.game + "/SETUP.INI").c_str()) == 0);
+    WriteHostFile(scene.game + "/SETUP.INI", SetupIni);
+    // A data item that is a pipe or a device cannot be read: the player's file is kept as it is.
+    for (const Special& special : {Specials[NamedPipe], Specials[DeviceNode]}) {
+        INFO(std::string(special.words));
+        REQUIRE(unlink((scene.data + "/save.dat").c_str()) == 0);
+        MakeSpecial(special, scene.data + "/save.dat");
+        CHECK(RunWithinASecond({"plan", scene.archive, scene.game, "--data", scene.data, "--json"}, output) ==
+              0);
+        CHECK(output.find("\"verdict\": \"data-unreadable\"") != std::string::npos);
+        CHECK(StillSpecial(special, scene.data + "/save.dat"));
+    }
+    // And a disc's file copied to the game: a pipe on the disc is looked at, never read.
+    REQUIRE(unlink((scene.disc + "/disc.dat").c_str()) == 0);
+    REQUIRE(mkfifo((scene.disc + "/disc.dat").c_str(), 0666) == 0);
+    CHECK(RunWithinASecond({"plan", scene.archive, scene.game, "--cdrom", scene.disc}, output) == 0);
+    CHECK(output.find("copied from disc 1") != std::string::npos);
 }

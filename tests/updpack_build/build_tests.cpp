@@ -7,8 +7,10 @@
 #include "tools/pe/pe_resources.h"
 #include "tools/updpack/updpack.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -139,6 +141,18 @@ TEST_CASE("an updater rebuilt with a second archive carries only the second") {
     std::string output;
     REQUIRE(RunTool({"build", scratch / "one.exe", first, "--stub", Stub}, output) == 0);
     REQUIRE(RunTool({"build", scratch / "two.exe", second, "--stub", scratch / "one.exe"}, output) == 0);
+    // The stub's size counts the first archive, which the rebuilt resource section no longer holds: the
+    // figures say so, none of them negative.
+    Bytes one = ReadFileBytes(scratch / "one.exe");
+    uint32_t oldSection = PeResourceSectionSize(one.data(), one.size());
+    Bytes stub = ReadFileBytes(Stub);
+    CHECK(oldSection > PeResourceSectionSize(stub.data(), stub.size()));
+    CHECK(output.find("stub " + std::to_string(one.size()) + ", archive ") != std::string::npos);
+    Bytes rebuilt = ReadFileBytes(scratch / "two.exe");
+    CHECK(output.find("; the stub's resource section of " + std::to_string(oldSection) +
+                      " bytes rebuilt with the archive as " +
+                      std::to_string(rebuilt.size() - (one.size() - oldSection)) + "\n") !=
+          std::string::npos);
     REQUIRE(RunTool({"build", scratch / "direct.exe", second, "--stub", Stub}, output) == 0);
 
     Bytes two = ReadFileBytes(scratch / "two.exe");
@@ -364,6 +378,80 @@ TEST_CASE("damaged and foreign programs are refused cleanly by list, test, extra
     CHECK_FALSE(HostFileExists(scratch / "new.exe"));
     CHECK(RunTool({"list", UPDATER_FOREIGN_PROGRAM}, output) == 1);
     CHECK(output.find("updpack: ") == 0);
+}
+
+TEST_CASE("test checks an updater's file as the updater checks itself: checksum and length") {
+    ScratchFolder scratch;
+    std::string source = scratch / "source";
+    REQUIRE(mkdir(source.c_str(), 0777) == 0);
+    // Random bytes are stored as they are: a changed byte there decodes as well as before, so only the
+    // program's check can see it.
+    std::mt19937 random(3);
+    Bytes noise(3000);
+    for (unsigned char& byte : noise)
+        byte = static_cast<unsigned char>(random());
+    WriteGoodFolder(source, std::string(noise.begin(), noise.end()));
+    std::string output;
+    REQUIRE(RunTool({"build", scratch / "good.exe", source, "--stub", Stub}, output) == 0);
+    Bytes good = ReadFileBytes(scratch / "good.exe");
+    size_t checksumAt = Get32(good, 0x3C) + 4 + 20 + 64;
+    size_t noiseAt = std::search(good.begin(), good.end(), noise.begin(), noise.end()) - good.begin();
+    REQUIRE(noiseAt < good.size());
+
+    Bytes changed = good;
+    changed[noiseAt + 100] ^= 0x10;
+    Bytes cut(good.begin(), good.end() - 1);
+    Bytes longer = good;
+    longer.push_back(0);
+    Bytes unchecked = changed;
+    memset(&unchecked[checksumAt], 0, 4);
+    char checksum[16];
+    snprintf(checksum, sizeof checksum, "0x%08X", Get32(good, checksumAt));
+    struct Case {
+        const char* name;
+        Bytes program;
+        int status;
+        std::string message;
+        const char* json; // the "program" object's first fields; null: the cut program's sections do not
+                          // read, and neither does its archive
+    };
+    const Case cases[] = {
+        {"whole", good, 0, "good.exe: the program is whole: checksum " + std::string(checksum),
+         "{\"checked\": true, \"whole\": true"},
+        {"a byte changed in a stored entry", changed, 1,
+         "good.exe: the program is damaged: its checksum is " + std::string(checksum),
+         "{\"checked\": true, \"whole\": false"},
+        {"cut by a byte", cut, 1,
+         "the program is damaged: it has " + std::to_string(cut.size()) +
+             " bytes, and its sections and certificate table end at " + std::to_string(good.size()),
+         nullptr},
+        {"a byte appended", longer, 1, "it has " + std::to_string(longer.size()) + " bytes",
+         "{\"checked\": true, \"whole\": false"},
+        {"no checksum", unchecked, 0, "the program carries no checksum (its field is 0)",
+         "{\"checked\": false, \"whole\": true"},
+    };
+    for (const Case& c : cases) {
+        INFO(std::string(c.name));
+        WriteHostFile(scratch / "good.exe", c.program, UtcTime(2020, 1, 1, 0, 0, 0, 0));
+        CHECK(RunTool({"test", scratch / "good.exe"}, output) == c.status);
+        CHECK(output.find(c.message) != std::string::npos);
+        if (!c.json) {
+            CHECK(output.find("section data outside the file") != std::string::npos);
+            continue;
+        }
+        // The archive itself reads and decodes as before.
+        CHECK(output.find("4 entries, all sound") != std::string::npos);
+        CHECK(RunTool({"test", scratch / "good.exe", "--json"}, output) == c.status);
+        CHECK(output.find("\"program\": " + std::string(c.json)) != std::string::npos);
+        CHECK(output.find(std::string("\"sound\": ") + (c.status ? "false" : "true") + "\n}") !=
+              std::string::npos);
+        // list still lists what the program carries.
+        CHECK(RunTool({"list", scratch / "good.exe"}, output) == 0);
+    }
+    // An archive file is no program: nothing to check.
+    REQUIRE(RunTool({"create", scratch / "update.kt2", source}, output) == 0);
+    CHECK(RunTool({"test", scratch / "update.kt2", "--json"}, output) == 0);
+    CHECK(output.find("\"program\": null") != std::string::npos);
 }
 
 TEST_CASE("build finds the stub beside itself or in the build tree, and says where it looks") {

@@ -2,7 +2,8 @@
 # The publisher's signing order: updpack build, then osslsigncode signs the built updater with a test
 # certificate made here. osslsigncode verify accepts the signed updater, updpack list and test still read
 # it, and updpack build refuses the signed program as a stub with a reason that says to sign after
-# building, writing nothing. Skipped (77) without osslsigncode or openssl.
+# building, writing nothing. The signed updater's own check (checksum and length) passes, a cut one fails.
+# Skipped (77) without osslsigncode or openssl.
 # Usage: signing.sh UPDPACK STUB WORK_DIR
 set -u
 updpack=$1
@@ -37,6 +38,12 @@ grep -q "Signature verification: ok" verify.log || fail "no verified signature: 
 "$updpack" list signed.exe | sed 1d >signed.list || fail "list of the signed updater"
 cmp -s unsigned.list signed.list || fail "list differs: $(diff unsigned.list signed.list)"
 "$updpack" test signed.exe >test.log 2>&1 || fail "test of the signed updater: $(cat test.log)"
+# Signing kept the checksum up to date, and the file ends with its certificate table: the updater's own
+# check of its file passes.
+grep -q "signed.exe: the program is whole: checksum" test.log || fail "the signed updater's check: $(cat test.log)"
+head -c -1 signed.exe >cut.exe
+"$updpack" test cut.exe >cut.log 2>&1 && fail "a signed updater cut by a byte passes: $(cat cut.log)"
+grep -q "cut.exe: the program is damaged" cut.log || fail "the cut signed updater: $(cat cut.log)"
 "$updpack" extract signed.exe out >/dev/null 2>&1 && cmp -s out/a.dat update/a.dat || fail "extract of the signed updater"
 
 # Building on a signed program would break its signature: refused, and nothing written.

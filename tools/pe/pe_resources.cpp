@@ -58,7 +58,7 @@ void SetError(char* error, const char* text) {
 
 struct Section {
     uint32_t virtualSize, virtualAddress, rawSize, rawPointer;
-    uint32_t heldSize; // the file bytes the loader maps: the raw data, cut at the virtual size
+    uint32_t heldSize; // the file bytes the loader maps: the raw data, cut where the section's memory ends
     size_t headerOffset;
 };
 
@@ -168,7 +168,10 @@ int ParseLayout(const unsigned char* image, size_t size, PeLayout* pe, char* err
             return 0;
         }
         previousVirtualEnd = virtualEnd;
-        s.heldSize = s.virtualSize && s.virtualSize < s.rawSize ? s.virtualSize : s.rawSize;
+        // The loader maps whole pages: data past the virtual size, up to the section's aligned end in
+        // memory, is there too (the resource-update API of Wine writes sections that hold data there).
+        uint64_t mapped = virtualEnd - s.virtualAddress;
+        s.heldSize = mapped < s.rawSize ? static_cast<uint32_t>(mapped) : s.rawSize;
     }
     return 1;
 }
@@ -520,6 +523,13 @@ int ReadPeResources(const unsigned char* image, size_t size, PeResourceList* lis
         }
     }
     return 1;
+}
+
+uint32_t PeResourceSectionSize(const unsigned char* image, size_t size) {
+    PeLayout pe;
+    if (!ParseLayout(image, size, &pe, nullptr)) return 0;
+    const Section* section = SectionHolding(pe, Read32(image + DirectoryOffset(pe, DirectoryResource)), 16);
+    return section ? section->rawSize : 0;
 }
 
 size_t PeOutputBound(size_t imageSize, const PeResourceList* list) {

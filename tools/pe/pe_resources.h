@@ -38,5 +38,9 @@ size_t PeOutputBound(size_t imageSize, const PeResourceList* list);
 size_t WritePeWithResources(const unsigned char* image, size_t size, const PeResourceList* list,
                             unsigned char* output, size_t capacity, char* error);
 
+// The file bytes of the section that holds the program's resources; 0 when it has none or is not a sound
+// program.
+uint32_t PeResourceSectionSize(const unsigned char* image, size_t size);
+
 // The standard PE checksum of an image (the checksum field itself counted as zero).
 uint32_t PeChecksum(const unsigned char* image, size_t size);

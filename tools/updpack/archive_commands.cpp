@@ -2,6 +2,8 @@
 // entries back as files with their names and times.
 #include "tools/updpack/updpack.h"
 
+#include "app/program_check.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -86,10 +88,61 @@ int ListArchive(const char* archivePath, int json) {
     return 1;
 }
 
+namespace {
+// The updater's own check of its file (app/program_check.h), told as the updater would decide it: the
+// text for the table, or the JSON object; a damaged program is reported and gives 0.
+int TestProgram(const char* path, const unsigned char* image, uint32_t size, std::string& text,
+                std::string& json) {
+    ProgramCheck check;
+    int whole = CheckProgramImage(image, size, &check);
+    char line[320];
+    if (!check.headersRead) {
+        Report("%s: the program is damaged: its headers cannot be read", path);
+    } else if (!check.storedChecksum) {
+        snprintf(line, sizeof line,
+                 "%s: the program carries no checksum (its field is 0), so neither updpack nor the updater "
+                 "checks it\n",
+                 path);
+        text = line;
+    } else if (check.fileSize != check.expectedSize) {
+        Report(
+            "%s: the program is damaged: it has %u bytes, and its sections and certificate table end at %u",
+            path, size, check.expectedSize);
+    } else if (!whole) {
+        Report("%s: the program is damaged: its checksum is 0x%08X, its bytes sum to 0x%08X", path,
+               check.storedChecksum, check.checksum);
+    } else {
+        snprintf(line, sizeof line, "%s: the program is whole: checksum 0x%08X and length %u bytes agree\n",
+                 path, check.checksum, size);
+        text = line;
+    }
+    snprintf(line, sizeof line,
+             "{\"checked\": %s, \"whole\": %s, \"checksum\": %u, \"computedChecksum\": %u, \"size\": %u, "
+             "\"expectedSize\": %u}",
+             check.headersRead && check.storedChecksum ? "true" : "false", whole ? "true" : "false",
+             check.storedChecksum, check.checksum, size, check.expectedSize);
+    json = line;
+    return whole;
+}
+} // namespace
+
 int TestArchive(const char* archivePath, int json) {
+    uint32_t size = 0;
+    unsigned char* file =
+        ReadHostFile(archivePath, archivePath, ArchiveImageLimit, FollowLinks, &size, nullptr);
+    if (!file) return 0;
+    // An updater is checked as it checks itself before it runs, and then its archive as any other.
+    int programWhole = 1;
+    std::string programText, programJson = "null";
+    if (LooksLikeProgram(file, size))
+        programWhole = TestProgram(archivePath, file, size, programText, programJson);
     OpenedArchive archive;
     std::vector<uint32_t> dataOffsets;
-    if (!OpenAndLocate(archivePath, archive, dataOffsets)) return 0;
+    if (!OpenArchiveFile(file, size, archivePath, archive)) return 0;
+    if (!LocateEntries(archive, archivePath, dataOffsets)) {
+        CloseArchive(archive);
+        return 0;
+    }
     uint32_t damaged = 0;
     std::string entries;
     for (uint32_t i = 0; i < archive.header->entryCount; ++i) {
@@ -122,16 +175,18 @@ int TestArchive(const char* archivePath, int json) {
     uint32_t count = archive.header->entryCount;
     CloseArchive(archive);
     if (json)
-        printf("{\n  \"archive\": %s,\n  \"entries\": [%s%s],\n  \"entryCount\": %u,\n  \"damaged\": %u,\n"
-               "  \"sound\": %s\n}\n",
-               JsonString(archivePath).c_str(), entries.c_str(), count ? "\n  " : "", count, damaged,
-               damaged ? "false" : "true");
+        printf("{\n  \"archive\": %s,\n  \"program\": %s,\n  \"entries\": [%s%s],\n  \"entryCount\": %u,\n"
+               "  \"damaged\": %u,\n  \"sound\": %s\n}\n",
+               JsonString(archivePath).c_str(), programJson.c_str(), entries.c_str(), count ? "\n  " : "",
+               count, damaged, damaged || !programWhole ? "false" : "true");
+    else
+        fputs(programText.c_str(), stdout);
     if (damaged) {
         Report("%s: %u of %u entries damaged", archivePath, damaged, count);
         return 0;
     }
     if (!json) printf("%s: %u entries, all sound\n", archivePath, count);
-    return 1;
+    return programWhole;
 }
 
 int ExtractArchive(const char* archivePath, const char* folder) {

@@ -16,7 +16,11 @@ int OpenArchive(const char* path, OpenedArchive& archive) {
     memset(&archive, 0, sizeof archive);
     uint32_t size = 0;
     unsigned char* image = ReadHostFile(path, path, ArchiveImageLimit, FollowLinks, &size, nullptr);
-    if (!image) return 0;
+    return image && OpenArchiveFile(image, size, path, archive);
+}
+
+int OpenArchiveFile(unsigned char* image, uint32_t size, const char* path, OpenedArchive& archive) {
+    memset(&archive, 0, sizeof archive);
     if (LooksLikeProgram(image, size)) {
         uint32_t archiveSize = 0;
         unsigned char* archiveImage = ArchiveOfProgram(image, size, path, &archiveSize);

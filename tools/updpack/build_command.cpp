@@ -4,6 +4,8 @@
 // resource, and the program written beside its final path and renamed into place.
 #include "tools/updpack/updpack.h"
 
+#include "tools/pe/pe_resources.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -81,6 +83,7 @@ int BuildUpdater(const char* outputPath, const char* folder, const char* stubPat
     }
 
     std::vector<unsigned char> archive, program;
+    uint32_t stubResources = PeResourceSectionSize(stub, stubSize);
     ArchiveWriter writer;
     int built =
         BeginArchiveInMemory(writer, "the archive", ProgramImageLimit - stubSize - StubSizeLimit, &archive) &&
@@ -97,8 +100,11 @@ int BuildUpdater(const char* outputPath, const char* folder, const char* stubPat
         Report("%s: not written", outputPath);
         return 0;
     }
-    printf("%s: %zu bytes: stub %u, archive %zu (%zu entries), resource section and alignment %lld\n",
-           outputPath, program.size(), stubSize, archive.size(), files.size(),
-           static_cast<long long>(program.size()) - stubSize - static_cast<long long>(archive.size()));
+    // The stub's resource section is rebuilt around the archive, so the program is the stub with its old
+    // section exchanged for the new one (which may have less padding than the old had).
+    printf("%s: %zu bytes: stub %u, archive %zu (%zu entries); the stub's resource section of %u bytes "
+           "rebuilt with the archive as %llu\n",
+           outputPath, program.size(), stubSize, archive.size(), files.size(), stubResources,
+           static_cast<unsigned long long>(program.size() - (stubSize - stubResources)));
     return 1;
 }

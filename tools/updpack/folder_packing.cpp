@@ -34,7 +34,8 @@ int CollectFolder(const char* folder, const char* archivePath, std::vector<Packe
     if (!collected && items.empty() && !IsHostFolder(folder)) return 0;
     for (const HostFolderItem& item : items) {
         if (item.kind == HostSubfolder) {
-            Report("skipping \"%s\": not a regular file", item.name.c_str());
+            Report("skipping \"%s\": a folder (only the files directly in the folder are packed)",
+                   item.name.c_str());
             continue;
         }
         // A link would pack whatever it points to under the link's name, wherever that lies (or fail the

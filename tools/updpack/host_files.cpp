@@ -77,9 +77,23 @@ unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit,
     return content;
 }
 
+int CheckHostPath(const char* path, HostPathUse use, int mayBeMissing) {
+    HostItemKind kind = HostSpecialFile;
+    const char* what = "";
+    if (!InspectHostPath(path, &kind, &what)) {
+        if (!mayBeMissing) Report("%s: no such %s", path, use == HostFolderInUse ? "folder" : "file");
+        return mayBeMissing;
+    }
+    if (kind == (use == HostFolderInUse ? HostSubfolder : HostRegularFile)) return 1;
+    Report("%s: %s, not %s", path, what, use == HostFolderInUse ? "a folder" : "a regular file");
+    return 0;
+}
+
 int BeginHostOutput(HostOutput& output, const char* finalPath) {
     output.handle = NoHostFile;
     output.finalPath = finalPath;
+    output.temporaryPath.clear();
+    if (!CheckHostPath(finalPath, HostFileInUse, 1)) return 0;
     std::string folder = HostFolderOf(output.finalPath);
     uint32_t seed = HostNameSeed();
     std::string error = "every temporary name is taken";

@@ -55,6 +55,12 @@ unsigned char* ReadHostFile(const char* path, const char* label, uint64_t limit,
                             uint32_t* size, uint64_t* fileTime);
 // Whether path names a folder.
 int IsHostFolder(const char* path);
+// Refuses by name, with one message, a path that is not what a command takes it for: a regular file or a
+// folder (a symbolic link to one is fine). A named pipe, a device, a socket, a link that leads nowhere and
+// the other kind are refused without opening anything, so nothing waits; with mayBeMissing, nothing at
+// path is fine (a file to write, a folder to create).
+enum HostPathUse { HostFileInUse, HostFolderInUse };
+int CheckHostPath(const char* path, HostPathUse use, int mayBeMissing);
 // Creates folder and the folders above it that are missing.
 int MakeHostFolders(const char* folder);
 
@@ -62,6 +68,8 @@ int MakeHostFolders(const char* folder);
 // run leaves any earlier file as it was. Nothing is left behind by AbandonHostOutput. The temporary name is
 // short and of its own form (".updpack-" and a unique suffix), never longer than the final name needs:
 // a final name at the file system's length limit still gets written.
+// BeginHostOutput refuses a finalPath that is anything but a regular file or nothing (CheckHostPath): the
+// rename would put a file in the place of a device, a pipe or a link.
 struct HostOutput {
     intptr_t handle;           // descriptor or HANDLE; -1 when none is open
     std::string temporaryPath; // removed again unless FinishHostOutput renamed it

@@ -187,6 +187,24 @@ int MakeHostFolders(const char* folder) {
 
 // The primitives of host_system.h.
 
+int InspectHostPath(const char* path, HostItemKind* kind, const char** what) {
+    struct stat status;
+    if (stat(path, &status) != 0) {
+        // Nothing, unless a link is there that leads nowhere (or round in a loop).
+        if (lstat(path, &status) != 0) return 0;
+        *kind = HostLink;
+        *what = "a symbolic link that leads to nothing";
+        return 1;
+    }
+    *kind = ItemKind(status.st_mode);
+    *what = S_ISREG(status.st_mode)    ? "a regular file"
+            : S_ISDIR(status.st_mode)  ? "a folder"
+            : S_ISFIFO(status.st_mode) ? "a named pipe (FIFO)"
+            : S_ISSOCK(status.st_mode) ? "a socket"
+                                       : "a device";
+    return 1;
+}
+
 HostFile OpenHostFileForReading(const char* path, HostLinkRule links, HostOpenedFacts* facts,
                                 std::string* error) {
     memset(facts, 0, sizeof *facts);

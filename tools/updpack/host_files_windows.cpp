@@ -258,6 +258,39 @@ int MakeHostFolders(const char* folder) {
 
 // The primitives of host_system.h.
 
+int InspectHostPath(const char* path, HostItemKind* kind, const char** what) {
+    std::wstring wide = WidePath(path);
+    // A device's own namespace ("\\.\PIPE\..."): opening a pipe there would take one of its instances.
+    if (strncmp(path, "\\\\.\\", 4) == 0 || strncmp(path, "//./", 4) == 0) {
+        *kind = HostSpecialFile;
+        *what = "a pipe or a device";
+        return 1;
+    }
+    DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+    // Opened for no access at all, links followed: what the path leads to, whatever it is.
+    HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *kind = HostLink;
+        *what = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? "a symbolic link that leads to nothing"
+                                                            : "a file that cannot be opened";
+        return 1;
+    }
+    DWORD type = GetFileType(file);
+    BY_HANDLE_FILE_INFORMATION information;
+    memset(&information, 0, sizeof information);
+    if (type == FILE_TYPE_DISK) GetFileInformationByHandle(file, &information);
+    CloseHandle(file);
+    *kind = type != FILE_TYPE_DISK                                      ? HostSpecialFile
+            : (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? HostSubfolder
+                                                                        : HostRegularFile;
+    *what = *kind == HostSpecialFile ? "a pipe or a device"
+            : *kind == HostSubfolder ? "a folder"
+                                     : "a regular file";
+    return 1;
+}
+
 HostFile OpenHostFileForReading(const char* path, HostLinkRule links, HostOpenedFacts* facts,
                                 std::string* error) {
     memset(facts, 0, sizeof *facts);

@@ -27,6 +27,10 @@ struct HostOpenedFacts {
 // file already closed. NoHostFile with the reason in error when it cannot be opened.
 HostFile OpenHostFileForReading(const char* path, HostLinkRule links, HostOpenedFacts* facts,
                                 std::string* error);
+// What path names, links followed, without opening it: kind HostRegularFile, HostSubfolder or
+// HostSpecialFile, or HostLink for a symbolic link that leads nowhere; what says so in the words of a
+// message ("a named pipe (FIFO)"). 0 when nothing at all is at path.
+int InspectHostPath(const char* path, HostItemKind* kind, const char** what);
 // Reads up to wanted bytes (less at the end); 0 with the reason when reading fails.
 int ReadHostFileChunk(HostFile file, void* buffer, size_t wanted, size_t* got, std::string* error);
 void CloseHostFile(HostFile file);

@@ -27,7 +27,8 @@ const Command commands[] = {
      "end, a device name such as CON, NUL, COM1 or LPT1 with or without an extension), a name over 259\n"
      "bytes, two names the updater does not tell apart (letters compared without regard to case), a\n"
      "symbolic link (copy the file it points to into FOLDER instead, e.g. with cp -L), a named pipe,\n"
-     "device or socket, a file of 4 GiB or more, and an archive that would reach 4 GiB.\n"},
+     "device or socket, a file of 4 GiB or more, and an archive that would reach 4 GiB. An ARCHIVE that is\n"
+     "there as anything but a regular file (a device, a named pipe, a link to nothing) is not replaced.\n"},
     {"build", 2, "updpack build OUT.exe FOLDER [--stub STUB.exe] [--force]",
      "make the updater OUT.exe from FOLDER",
      "Packs FOLDER as create does and writes OUT.exe: the updater stub with the archive as its resource\n"
@@ -42,7 +43,8 @@ const Command commands[] = {
      "updater shows them as they stand. OUT.exe is written beside its place and renamed there when whole.\n"
      "--force writes OUT.exe despite the problems the checks find (they are still reported): for testing "
      "how\n"
-     "the updater meets a faulty folder, never for a release.\n"},
+     "the updater meets a faulty folder, never for a release. An OUT.exe that is there as anything but a\n"
+     "regular file (a device, a named pipe, a link to nothing) is not replaced, even with --force.\n"},
     {"list", 1, "updpack list ARCHIVE [--json]", "show the entries",
      "Shows each entry in directory order: its size, stored size, form (compressed or stored),\n"
      "last-write time in UTC and name. ARCHIVE may be an updater program: its \"UPDATE\" resource is "
@@ -50,8 +52,11 @@ const Command commands[] = {
     {"test", 1, "updpack test ARCHIVE [--json]", "check that every entry comes out whole",
      "Checks that the archive's directory is sound and that every entry lies inside the image and decodes\n"
      "to exactly its size. Names each damaged entry and exits with status 1 on any damage. ARCHIVE may be\n"
-     "an updater program: its \"UPDATE\" resource is read. --json prints one JSON document of the entries\n"
-     "and whether each is sound (the reasons still go to stderr).\n"},
+     "an updater program: its file is first checked as the updater checks itself before it runs (its\n"
+     "checksum, and its length, which ends where its last section or its certificate table ends; a\n"
+     "program whose checksum field is 0 is not checked), then its \"UPDATE\" resource is read. --json\n"
+     "prints one JSON document of the program's check, the entries and whether each is sound (the reasons\n"
+     "still go to stderr).\n"},
     {"plan", 2,
      "updpack plan UPDATER GAME_DIR [--data DIR] [--variant N] [--add N] [--cdrom DIR]... [--json]",
      "show what UPDATER would do to GAME_DIR",
@@ -132,11 +137,26 @@ struct Options {
     PlanOptions plan;
 };
 
+// Whatever is already at a path the command takes must be what it takes it for: a file (the archive, the
+// updater, the stub, or the one to write), or a folder (to pack, to extract into, the game, the data and
+// the discs). A link to one is fine. The command itself says what it does with a path where nothing is.
+int PathsFit(const std::vector<std::string>& arguments, const Options& options) {
+    int fit = CheckHostPath(arguments[0].c_str(), HostFileInUse, 1);
+    if (arguments.size() > 1) fit &= CheckHostPath(arguments[1].c_str(), HostFolderInUse, 1);
+    if (options.stubPath) fit &= CheckHostPath(options.stubPath, HostFileInUse, 1);
+    if (options.plan.dataDir) fit &= CheckHostPath(options.plan.dataDir, HostFolderInUse, 1);
+    for (const std::string& disc : options.plan.discDirs)
+        fit &= CheckHostPath(disc.c_str(), HostFolderInUse, 1);
+    return fit;
+}
+
 int Run(const Command& command, const std::vector<std::string>& arguments, const Options& options) {
     const char* first = arguments[0].c_str();
     const char* second = arguments.size() > 1 ? arguments[1].c_str() : nullptr;
     int done = 0;
-    if (!strcmp(command.name, "create"))
+    if (!PathsFit(arguments, options))
+        done = 0;
+    else if (!strcmp(command.name, "create"))
         done = CreateArchive(first, second, ArchiveImageLimit);
     else if (!strcmp(command.name, "build"))
         done = BuildUpdater(first, second, options.stubPath, options.force);

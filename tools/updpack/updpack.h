@@ -96,6 +96,8 @@ struct OpenedArchive {
     const ArchiveEntry* entries;
 };
 int OpenArchive(const char* path, OpenedArchive& archive);
+// The same for a file already read whole (taken over: freed, or kept as the archive's image).
+int OpenArchiveFile(unsigned char* image, uint32_t size, const char* path, OpenedArchive& archive);
 // An archive image in memory (taken over: freed by CloseArchive); label names it in messages.
 int OpenArchiveImage(unsigned char* image, uint32_t imageSize, const char* label, OpenedArchive& archive);
 void CloseArchive(OpenedArchive& archive);
