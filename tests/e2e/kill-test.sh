@@ -75,7 +75,9 @@ point() { # DELAY_MS [FILE]: one kill point, DELAY_MS after the confirming click
     # that is no longer old restorable from its backup (or added by the update).
     if [ "$new" = 0 ] && [ "$added" = 0 ] && [ "$aside" = 0 ] && [ -z "$kept" ]; then
         if [ -z "$left" ]; then before=$((before + 1)); else preparing=$((preparing + 1)); fi
-    elif [ "$old" = 0 ] && [ "$aside" = 0 ] && [ -z "$kept" ] && [ -z "$left" ]; then
+    elif [ "$old" = 0 ] && [ "$aside" = 0 ] && [ -z "$kept" ]; then
+        # Every file new: killed after the commit, at most while its clean-up deleted what was left beside
+        # (a staging folder to delete, as after any killed clean-up).
         after=$((after + 1))
     elif [ "$old" != 0 ] && [ "$new" != 0 ]; then
         fail "killed after $delay ms${await:+ from $await}: $old files old and $new new without their old copy; kept in $work"
