@@ -15,8 +15,9 @@
 
 namespace {
 
-const char RollbackFailedText[] = "元に戻せなかったファイルがあります：\r%"
-                                  "s\r元のファイルがあれば、同じフォルダーに .~bk の付いた名前で残っています";
+// Named after the failure's own box when the rollback could not put a file back.
+const char RollbackFailedText[] = "元に戻せなかったファイルがあります：\r%s\r"
+                                  "元のファイルがあれば、同じフォルダーに .~bk の付いた名前で残っています";
 
 DiscSearch AskForDisc(int disk, char* root, size_t rootCapacity, void* data) {
     return FindCopySource(static_cast<HWND>(data), disk, root, rootCapacity) ? DiscFound : DiscCancelled;
