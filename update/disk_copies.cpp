@@ -138,3 +138,7 @@ int CopyDecidedItem(HWND window, const CopyItem& item, const CopyDecision& decis
     if (!folderCopy) SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
     return 1;
 }
+
+DiscSearch LookForDisc(int disk, char* root, size_t rootCapacity, void*) {
+    return SearchDrives(disk, root, rootCapacity) ? DiscFound : DiscNotThere;
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "update/update_walk.h"
 
 #include <cstddef>
 
@@ -25,3 +26,6 @@ void ShowCopyFailure(HWND window, const char* path);
 // Finds the CD-ROM drive holding disk (1..9) by its check file, asking for the disc (a box owned by window)
 // until it is there. 1 with root set to the drive ("E:"); 0 when the user cancelled.
 int FindCopySource(HWND window, int disk, char* root, size_t rootCapacity);
+
+// One search for disk's drive, without asking for the disc: a DiscFinder for a run that only looks.
+DiscSearch LookForDisc(int disk, char* root, size_t rootCapacity, void* data);

@@ -2,6 +2,7 @@
 // without regard to case, a final "\" of a folder aside. Owns its block of entries until EndOverlay.
 #include "update/file_overlay.h"
 
+#include "archive/whole_file.h"
 #include "platform/text_format.h"
 #include "setupcfg/path_join.h"
 
@@ -150,13 +151,7 @@ int OverlayLastWriteTime(const FileOverlay* overlay, const char* path, FILETIME*
         return 1;
     }
     if (entry && entry->kind == OverlayFolder) return 0;
-    const char* file = entry ? discPath : path;
-    HANDLE handle = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return 0;
-    BOOL read = GetFileTime(handle, nullptr, nullptr, lastWrite);
-    CloseHandle(handle);
-    return read != 0;
+    return ReadLastWriteTime(entry ? discPath : path, lastWrite);
 }
 
 int OverlayWrittenFile(const FileOverlay* overlay, const char* path, int32_t* content, char* source,

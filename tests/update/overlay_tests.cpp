@@ -138,22 +138,12 @@ struct DryRun {
     std::vector<int> archive, copies;
 };
 
-DiscSearch LookOnce(int disk, char* root, size_t capacity, void*) {
-    for (char letter = 'A'; letter <= 'Z'; ++letter) {
-        if (!DriveHoldsDisk(letter, disk)) continue;
-        char drive[3] = {letter, ':', '\0'};
-        strncpy(root, drive, capacity);
-        return DiscFound;
-    }
-    return DiscNotThere;
-}
-
 DryRun RunDry() {
     static UpdateWalk walk;
     BeginWalk(&walk, 1);
     UpdateRunOptions options = {};
     options.dryRun = 1;
-    options.finder = LookOnce;
+    options.finder = LookForDisc;
     RequiredSpace space;
     int overwriteOnly;
     DryRun run;

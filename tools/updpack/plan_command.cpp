@@ -139,17 +139,6 @@ uint64_t HostFileBytes(const char* path) {
                : 0;
 }
 
-// The plan looks for a disc as the updater's search does, once: it cannot insert one.
-DiscSearch LookForDisc(int disk, char* root, size_t rootCapacity, void*) {
-    for (char letter = 'A'; letter <= 'Z'; ++letter) {
-        if (!DriveHoldsDisk(letter, disk)) continue;
-        char drive[3] = {letter, ':', '\0'};
-        CopyText(root, rootCapacity, drive);
-        return DiscFound;
-    }
-    return DiscNotThere;
-}
-
 // Every entry of "[UPDATE]" as the plan reader met it, in key order.
 struct SeenEntry {
     int list, index, filtered, variant;
