@@ -357,9 +357,11 @@ TEST_CASE("hostile instructions are refused, though the digests they carry are r
     // The encoder reads wherever the instructions point: the base is padded on both sides, and the result
     // is what such instructions would make, so that only the decoder's own checks can refuse them.
     Bytes base = Generated(1000, 31);
-    Bytes padded(1000, 'p');
-    padded.insert(padded.end(), base.begin(), base.end());
-    padded.resize(4000, 'q');
+    Bytes padded(4000, 'q');
+    for (size_t i = 0; i < 1000; ++i) {
+        padded[i] = 'p';
+        padded[1000 + i] = base[i];
+    }
     const unsigned char* paddedBase = padded.data() + 1000;
     uint64_t baseDigest = DigestOf(base.data(), static_cast<uint32_t>(base.size()));
     struct Hostile {

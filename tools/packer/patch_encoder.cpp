@@ -100,6 +100,7 @@ void Store64(unsigned char* p, uint64_t value) {
         p[i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
+#ifndef _WIN32
 // How far the bytes at a and b agree, up to limit.
 uint64_t CommonLength(const unsigned char* a, const unsigned char* b, uint64_t limit) {
     uint64_t length = 0;
@@ -227,6 +228,8 @@ void Scan(const SuffixIndex& index, const unsigned char* result, int64_t resultS
         lastOffset = position - scan;
     }
 }
+
+#endif
 
 } // namespace
 
