@@ -9,6 +9,9 @@
 #include <vector>
 
 namespace {
+// The tool's own version, which --version prints; it changes when the archive or patch formats do.
+const char UpdpackVersion[] = "1.1 (archive KT2, patches KTP1)";
+
 struct Command {
     const char* name;
     int arguments; // after the command's name
@@ -28,7 +31,7 @@ const Command commands[] = {
      "bytes, two names the updater does not tell apart (letters compared without regard to case), a\n"
      "symbolic link (copy the file it points to into FOLDER instead, e.g. with cp -L), a named pipe,\n"
      "device or socket, a file of 4 GiB or more, and an archive that would reach 4 GiB.\n"},
-    {"build", 2, "updpack build OUT.exe FOLDER [--stub STUB.exe] [--force]",
+    {"build", 2, "updpack build OUT.exe FOLDER [--stub STUB.exe] [--force] [--base OLD [--keep-whole]]",
      "make the updater OUT.exe from FOLDER",
      "Packs FOLDER as create does and writes OUT.exe: the updater stub with the archive as its resource\n"
      "\"UPDATE\", id 102, language 1041 (an archive the stub already carries is replaced; its dialogs and\n"
@@ -42,16 +45,24 @@ const Command commands[] = {
      "updater shows them as they stand. OUT.exe is written beside its place and renamed there when whole.\n"
      "--force writes OUT.exe despite the problems the checks find (they are still reported): for testing "
      "how\n"
-     "the updater meets a faulty folder, never for a release.\n"},
+     "the updater meets a faulty folder, never for a release.\n"
+     "--base OLD: OLD is the previous release, as installed. Each file that an UpdateFileNN lists (not as a\n"
+     "data file \"d\", and only once) and whose previous release is in OLD at the same path goes in as a "
+     "patch\n"
+     "against that file, when the patch is at most 90 % of the whole entry; the updater then builds the new\n"
+     "file from the installed one and refuses an installed file that is not the base. --keep-whole carries\n"
+     "the whole file as well, which the updater writes instead of refusing. Linux hosts only.\n"},
     {"list", 1, "updpack list ARCHIVE [--json]", "show the entries",
      "Shows each entry in directory order: its size, stored size, form (compressed or stored),\n"
      "last-write time in UTC and name. ARCHIVE may be an updater program: its \"UPDATE\" resource is "
      "read.\n--json prints one JSON document instead (README, \"Output for pipelines\").\n"},
-    {"test", 1, "updpack test ARCHIVE [--json]", "check that every entry comes out whole",
+    {"test", 1, "updpack test ARCHIVE [--json] [--base OLD]", "check that every entry comes out whole",
      "Checks that the archive's directory is sound and that every entry lies inside the image and decodes\n"
      "to exactly its size. Names each damaged entry and exits with status 1 on any damage. ARCHIVE may be\n"
      "an updater program: its \"UPDATE\" resource is read. --json prints one JSON document of the entries\n"
-     "and whether each is sound (the reasons still go to stderr).\n"},
+     "and whether each is sound (the reasons still go to stderr). A patch entry is applied to its base,\n"
+     "found in OLD (--base: the previous release, any file of the entry's name whose size and digest the\n"
+     "patch names); without --base only its header is checked, and a note says so.\n"},
     {"plan", 2,
      "updpack plan UPDATER GAME_DIR [--data DIR] [--variant N] [--add N] [--cdrom DIR]... [--json]",
      "show what UPDATER would do to GAME_DIR",
@@ -65,12 +76,14 @@ const Command commands[] = {
      "and InstAdd (default 0); each --cdrom DIR is a disc in a CD-ROM drive, searched in the order given.\n"
      "Writes nothing. Linux hosts only. --json prints one JSON document. Exit status 0 whatever the\n"
      "outcome, 1 when the updater cannot be read.\n"},
-    {"extract", 2, "updpack extract ARCHIVE FOLDER", "write the entries into FOLDER",
+    {"extract", 2, "updpack extract ARCHIVE FOLDER [--base OLD]", "write the entries into FOLDER",
      "Writes every entry into FOLDER (created if needed) as a file named back in UTF-8, byte for byte, with\n"
      "the entry's time as its last-write time. Of entries the updater takes for the same name, only the\n"
      "first is written, as the updater only ever finds that one. Refuses, before writing anything, names\n"
      "that are not bare file names or that Windows cannot hold as written (as create does). Stops at the\n"
-     "first damaged entry. ARCHIVE may be an updater program: its \"UPDATE\" resource is read.\n"},
+     "first damaged entry. ARCHIVE may be an updater program: its \"UPDATE\" resource is read. A patch\n"
+     "entry is written as the file it makes from its base in OLD (--base, as for test); without --base a\n"
+     "patch is refused unless the whole file is carried beside it.\n"},
 };
 
 void PrintStubPlaces(FILE* out) {
@@ -93,6 +106,7 @@ void PrintToolHelp(FILE* out) {
         else
             fprintf(out, "  %-31s %s\n", command.usage, command.summary);
     fputs("  updpack help [COMMAND]          this help, or a command's (also: updpack COMMAND --help)\n"
+          "  updpack --version               the tool's version\n"
           "\n"
           "ARCHIVE may also be an updater program (list, test, extract, plan).\n",
           out);
@@ -129,6 +143,7 @@ int ShowHelp(const char* name) {
 struct Options {
     const char* stubPath;
     int force;
+    PatchChoice patches; // build --base, --keep-whole; test and extract --base
     PlanOptions plan;
 };
 
@@ -139,13 +154,13 @@ int Run(const Command& command, const std::vector<std::string>& arguments, const
     if (!strcmp(command.name, "create"))
         done = CreateArchive(first, second, ArchiveImageLimit);
     else if (!strcmp(command.name, "build"))
-        done = BuildUpdater(first, second, options.stubPath, options.force);
+        done = BuildUpdater(first, second, options.stubPath, options.force, options.patches);
     else if (!strcmp(command.name, "list"))
         done = ListArchive(first, options.plan.json);
     else if (!strcmp(command.name, "test"))
-        done = TestArchive(first, options.plan.json);
+        done = TestArchive(first, options.plan.json, options.patches.baseFolder);
     else if (!strcmp(command.name, "extract"))
-        done = ExtractArchive(first, second);
+        done = ExtractArchive(first, second, options.patches.baseFolder);
     else if (!strcmp(command.name, "plan"))
         done = PlanUpdate(first, second, options.plan);
     return ToolStatus(done);
@@ -167,6 +182,10 @@ int Main(const std::vector<std::string>& argv) {
         PrintToolHelp(stderr);
         return ToolUsage;
     }
+    if (argv[1] == "--version" && argc == 2) {
+        printf("updpack %s\n", UpdpackVersion);
+        return ToolSucceeded;
+    }
     if (IsHelpOption(argv[1].c_str()) || argv[1] == "help") {
         if (argc > 3) {
             Report("help takes at most one command");
@@ -186,12 +205,15 @@ int Main(const std::vector<std::string>& argv) {
     Options options;
     options.stubPath = nullptr;
     options.force = 0;
+    options.patches.baseFolder = nullptr;
+    options.patches.keepWhole = 0;
     options.plan.dataDir = nullptr;
     options.plan.variant = 0;
     options.plan.add = 0;
     options.plan.json = 0;
     int stubGiven = 0, variantGiven = 0, addGiven = 0, usable = 1;
     int building = !strcmp(command->name, "build"), planning = !strcmp(command->name, "plan");
+    int based = building || !strcmp(command->name, "test") || !strcmp(command->name, "extract");
     int json = planning || !strcmp(command->name, "list") || !strcmp(command->name, "test");
     for (size_t i = 2; i < argc; ++i) {
         int valued = i + 1 < argc;
@@ -200,6 +222,11 @@ int Main(const std::vector<std::string>& argv) {
             stubGiven = 1;
         } else if (building && argv[i] == "--force" && !options.force) {
             options.force = 1;
+        } else if (based && argv[i] == "--base" && valued && !options.patches.baseFolder) {
+            options.patches.baseFolder = argv[++i].c_str();
+            usable &= *options.patches.baseFolder != '\0';
+        } else if (building && argv[i] == "--keep-whole" && !options.patches.keepWhole) {
+            options.patches.keepWhole = 1;
         } else if (json && argv[i] == "--json" && !options.plan.json) {
             options.plan.json = 1;
         } else if (planning && argv[i] == "--data" && valued && !options.plan.dataDir) {
@@ -219,6 +246,7 @@ int Main(const std::vector<std::string>& argv) {
         }
     }
     if (!usable || arguments.size() != static_cast<size_t>(command->arguments) ||
+        (options.patches.keepWhole && !options.patches.baseFolder) ||
         (options.stubPath && !*options.stubPath)) {
         Report("usage: %s", command->usage);
         return ToolUsage;
