@@ -181,3 +181,29 @@ TEST_CASE("an archive without patches is byte for byte what it was") {
     REQUIRE(ReadHostFile(std::string(UPDATER_SOURCE_DIR) + "/tests/updpack/golden/plain.kt2", golden));
     CHECK(made == golden);
 }
+
+TEST_CASE("diff, then build --base: an updater of patches from two release folders") {
+    Releases r;
+    ScratchFolder fresh, folder;
+    mkdir((fresh / "data").c_str(), 0755);
+    Bytes save;
+    REQUIRE(ReadHostFile(r.old / "save.dat", save));
+    WriteHostFile(fresh / "game.exe", r.game, UtcTime(2021, 1, 1, 0, 0, 0, 0));
+    WriteHostFile(fresh / "data/pack.dat", r.pack, UtcTime(2021, 1, 1, 0, 0, 0, 0));
+    WriteHostFile(fresh / "save.dat", save, UtcTime(2021, 1, 1, 0, 0, 0, 0));
+    WriteHostFile(r.out / "setup.ini",
+                  "[SETUP]\r\nCompanyName=Test\r\nGameTitle=Test\r\nGameClass=TestGame\r\n"
+                  "GameDir=TestGame\r\n");
+    std::string output, updater = r.out / "update.exe";
+    REQUIRE(RunTool({"diff", r.old.path, fresh.path, folder / "update", "--setup", r.out / "setup.ini"},
+                    output) == 0);
+    CHECK(output.find("warning: noise.bin: the new release no longer has it") != std::string::npos);
+    REQUIRE(RunTool({"build", updater, folder / "update", "--stub", Stub, "--base", r.old.path}, output) ==
+            0);
+    CHECK(Forms(updater) == "UPDATE.INI=compressed\ngame.exe=patch\npack.dat=patch\n");
+    ScratchFolder target;
+    REQUIRE(RunTool({"extract", updater, target.path, "--base", r.old.path}, output) == 0);
+    Bytes pack;
+    CHECK(ReadHostFile(target / "pack.dat", pack));
+    CHECK(pack == r.pack);
+}

@@ -52,16 +52,27 @@ const Command commands[] = {
      "against that file, when the patch is at most 90 % of the whole entry; the updater then builds the new\n"
      "file from the installed one and refuses an installed file that is not the base. --keep-whole carries\n"
      "the whole file as well, which the updater writes instead of refusing. Linux hosts only.\n"},
+    {"diff", 3, "updpack diff OLD NEW OUT [--setup FILE]", "make the update folder OUT from two releases",
+     "Compares the release folders OLD and NEW (with their sub-folders) by content and makes OUT an update\n"
+     "folder that build takes: the new and changed files of NEW under their bare names, and UPDATE.INI in\n"
+     "code page 932 with CR LF: [SETUP] from --setup FILE, or kept from the UPDATE.INI already in OUT; one\n"
+     "UpdateFileNN per file by its path, in the order of the paths, plain unless OUT's UPDATE.INI gave that\n"
+     "path a mode, which is kept (and so are its CopyFileNN); RequiredDiskSpace, the bytes the update\n"
+     "prepares beside the installed files, at most 2147483647 (a warning says when that is too little).\n"
+     "Files NEW no longer has are named in a warning: an update cannot delete. Refuses, writing nothing: "
+     "OUT\n"
+     "holding anything but an UPDATE.INI, more than 16 new or changed files, and two of them with the same\n"
+     "name in different folders (the updater finds entries by bare name). Then: updpack build --base OLD.\n"},
     {"list", 1, "updpack list ARCHIVE [--json]", "show the entries",
      "Shows each entry in directory order: its size, stored size, form (compressed or stored),\n"
      "last-write time in UTC and name. ARCHIVE may be an updater program: its \"UPDATE\" resource is "
      "read.\n--json prints one JSON document instead (README, \"Output for pipelines\").\n"},
-    {"test", 1, "updpack test ARCHIVE [--json] [--base OLD]", "check that every entry comes out whole",
+    {"test", 1, "updpack test ARCHIVE [--json]", "check that every entry comes out whole",
      "Checks that the archive's directory is sound and that every entry lies inside the image and decodes\n"
      "to exactly its size. Names each damaged entry and exits with status 1 on any damage. ARCHIVE may be\n"
      "an updater program: its \"UPDATE\" resource is read. --json prints one JSON document of the entries\n"
-     "and whether each is sound (the reasons still go to stderr). A patch entry is applied to its base,\n"
-     "found in OLD (--base: the previous release, any file of the entry's name whose size and digest the\n"
+     "and whether each is sound (the reasons still go to stderr). --base OLD: a patch entry is applied to\n"
+     "its base, found in OLD, the previous release (any file of the entry's name whose size and digest the\n"
      "patch names); without --base only its header is checked, and a note says so.\n"},
     {"plan", 2,
      "updpack plan UPDATER GAME_DIR [--data DIR] [--variant N] [--add N] [--cdrom DIR]... [--json]",
@@ -76,13 +87,13 @@ const Command commands[] = {
      "and InstAdd (default 0); each --cdrom DIR is a disc in a CD-ROM drive, searched in the order given.\n"
      "Writes nothing. Linux hosts only. --json prints one JSON document. Exit status 0 whatever the\n"
      "outcome, 1 when the updater cannot be read.\n"},
-    {"extract", 2, "updpack extract ARCHIVE FOLDER [--base OLD]", "write the entries into FOLDER",
+    {"extract", 2, "updpack extract ARCHIVE FOLDER", "write the entries into FOLDER",
      "Writes every entry into FOLDER (created if needed) as a file named back in UTF-8, byte for byte, with\n"
      "the entry's time as its last-write time. Of entries the updater takes for the same name, only the\n"
      "first is written, as the updater only ever finds that one. Refuses, before writing anything, names\n"
      "that are not bare file names or that Windows cannot hold as written (as create does). Stops at the\n"
-     "first damaged entry. ARCHIVE may be an updater program: its \"UPDATE\" resource is read. A patch\n"
-     "entry is written as the file it makes from its base in OLD (--base, as for test); without --base a\n"
+     "first damaged entry. ARCHIVE may be an updater program: its \"UPDATE\" resource is read. --base OLD:\n"
+     "a patch entry is written as the file it makes from its base in OLD (as for test); without --base a\n"
      "patch is refused unless the whole file is carried beside it.\n"},
 };
 
@@ -143,7 +154,8 @@ int ShowHelp(const char* name) {
 struct Options {
     const char* stubPath;
     int force;
-    PatchChoice patches; // build --base, --keep-whole; test and extract --base
+    PatchChoice patches;   // build --base, --keep-whole; test and extract --base
+    const char* setupFile; // diff --setup
     PlanOptions plan;
 };
 
@@ -161,6 +173,8 @@ int Run(const Command& command, const std::vector<std::string>& arguments, const
         done = TestArchive(first, options.plan.json, options.patches.baseFolder);
     else if (!strcmp(command.name, "extract"))
         done = ExtractArchive(first, second, options.patches.baseFolder);
+    else if (!strcmp(command.name, "diff"))
+        done = DiffReleases(first, second, arguments[2].c_str(), options.setupFile);
     else if (!strcmp(command.name, "plan"))
         done = PlanUpdate(first, second, options.plan);
     return ToolStatus(done);
@@ -207,6 +221,7 @@ int Main(const std::vector<std::string>& argv) {
     options.force = 0;
     options.patches.baseFolder = nullptr;
     options.patches.keepWhole = 0;
+    options.setupFile = nullptr;
     options.plan.dataDir = nullptr;
     options.plan.variant = 0;
     options.plan.add = 0;
@@ -225,6 +240,9 @@ int Main(const std::vector<std::string>& argv) {
         } else if (based && argv[i] == "--base" && valued && !options.patches.baseFolder) {
             options.patches.baseFolder = argv[++i].c_str();
             usable &= *options.patches.baseFolder != '\0';
+        } else if (!strcmp(command->name, "diff") && argv[i] == "--setup" && valued && !options.setupFile) {
+            options.setupFile = argv[++i].c_str();
+            usable &= *options.setupFile != '\0';
         } else if (building && argv[i] == "--keep-whole" && !options.patches.keepWhole) {
             options.patches.keepWhole = 1;
         } else if (json && argv[i] == "--json" && !options.plan.json) {

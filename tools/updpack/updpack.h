@@ -180,6 +180,17 @@ int ListArchive(const char* archivePath, int json);
 int TestArchive(const char* archivePath, int json, const char* baseFolder = nullptr);
 int ExtractArchive(const char* archivePath, const char* folder, const char* baseFolder = nullptr);
 
+// diff_command.cpp: updpack diff. OUT becomes an update folder that build takes: the new and changed files
+// of newDir (by content) under their bare names, and an "UPDATE.INI" (code page 932, CR LF) with the
+// "[SETUP]" of setupFile (or of OUT's own "UPDATE.INI"), one "UpdateFileNN" per file by its path in a stable
+// order (plain, or the mode OUT's "UPDATE.INI" gave that path), and RequiredDiskSpace. Refuses, writing
+// nothing: OUT holding anything but an "UPDATE.INI", more files than the list holds, two files of one name.
+int DiffReleases(const char* oldDir, const char* newDir, const char* outDir, const char* setupFile);
+// RequiredDiskSpace for an update that prepares that many bytes beside the installed files before it
+// replaces any: the updater reads the value as a signed 32-bit number, so it is capped (*capped 1).
+const uint64_t RequiredDiskSpaceLimit = 2147483647;
+uint32_t RequiredDiskSpaceFor(uint64_t preparedBytes, int* capped);
+
 // plan_command.cpp: updpack plan. What the updater in archivePath would do to the installation in gameDir,
 // decided by the updater's own routines over the files as they are; nothing is written.
 struct PlanOptions {
