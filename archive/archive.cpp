@@ -258,9 +258,9 @@ EntryDataFault CheckEntryData(const ArchiveHeader& header, uint32_t imageSize, c
 const ArchiveEntry* FindPatchEntry(const char* name, const unsigned char** patch) {
     uint64_t dataOffset;
     const ArchiveEntry* entry = FindRecord(name, 1, &dataOffset);
-    ArchiveHeader header;
     if (!entry || !Updater.ArchiveImage) return nullptr;
-    memcpy(&header, Updater.ArchiveDirectory, sizeof header);
+    // The block is GlobalAlloc's, aligned for the header it starts with.
+    const ArchiveHeader& header = *reinterpret_cast<const ArchiveHeader*>(Updater.ArchiveDirectory);
     if (CheckEntryData(header, Updater.ArchiveImageSize, *entry, dataOffset) != EntryDataSound)
         return nullptr;
     *patch = Updater.ArchiveImage + dataOffset;

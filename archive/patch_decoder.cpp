@@ -250,17 +250,17 @@ PatchFault RunInstructions(PatchRun& r, const unsigned char* patch, uint32_t pat
     return PatchSound;
 }
 
-// The digest of the whole base, read through the window.
-int DigestBase(PatchRun& r, uint64_t* digest) {
+// Whether the base is the one the header names, by the digest of the whole base read through the window:
+// PatchSound, PatchBaseMismatch, or PatchBaseMissing when it cannot be read.
+PatchFault CheckBase(PatchRun& r, const PatchHeader& header) {
     ContentDigest whole;
     StartDigest(&whole);
     for (uint64_t position = 0; position < r.baseSize; position += r.windowSize) {
         r.windowSize = 0;
-        if (!Reach(r, position)) return 0;
+        if (!Reach(r, position)) return PatchBaseMissing;
         AddToDigest(&whole, r.window, r.windowSize);
     }
-    *digest = FinishDigest(&whole);
-    return 1;
+    return FinishDigest(&whole) != header.baseDigest ? PatchBaseMismatch : PatchSound;
 }
 
 // The result through the block r (zero-filled, its io and base size set), then its verdict.
@@ -269,11 +269,10 @@ int Apply(PatchRun& r, const unsigned char* patch, uint32_t patchSize, const Pat
     PatchFault found = RunInstructions(r, patch, patchSize, header);
     if (found == PatchSound && FinishDigest(&r.digest) != header.resultDigest) found = PatchDamaged;
     // Instructions read against another base go wrong in any way at all: the base decides which it was.
-    uint64_t baseDigest;
-    if (found == PatchDamaged)
-        found = !DigestBase(r, &baseDigest)       ? PatchBaseMissing
-                : baseDigest != header.baseDigest ? PatchBaseMismatch
-                                                  : PatchDamaged;
+    if (found == PatchDamaged) {
+        PatchFault base = CheckBase(r, header);
+        if (base != PatchSound) found = base;
+    }
     *fault = found;
     return found == PatchSound;
 }
@@ -324,10 +323,7 @@ int UseBase(const char* oldPath, const unsigned char* patch, uint32_t patchSize,
     int done = 0;
     PatchRun* r = StartRun(&io, header, fault);
     if (r && !newPath) {
-        uint64_t digest;
-        *fault = !DigestBase(*r, &digest)      ? PatchBaseMissing
-                 : digest != header.baseDigest ? PatchBaseMismatch
-                                               : PatchSound;
+        *fault = CheckBase(*r, header);
         done = *fault == PatchSound;
     } else if (r) {
         io.resultFile =
