@@ -118,7 +118,7 @@ int SearchBase(const std::string& folder, const char* archiveName, const PatchHe
             continue;
         uint32_t size = 0;
         unsigned char* content =
-            ReadHostFile(path.c_str(), path.c_str(), BaseSizeLimit, FollowLinks, &size, nullptr);
+            ReadHostFile(path.c_str(), path.c_str(), uint64_t(1) << 32, FollowLinks, &size, nullptr);
         int same = content && DigestOfBase(content, size) == header.baseDigest;
         free(content);
         if (same) {
@@ -181,15 +181,16 @@ int AddFileEntries(ArchiveWriter& writer, const PackedFile& file, uint64_t fileT
     if (file.basePath.empty()) return AddArchiveEntry(writer, file.archiveName, fileTime, content, size);
     std::string printable = PrintableName(file.archiveName.c_str());
     uint32_t baseSize = 0;
-    unsigned char* base = ReadHostFile(file.basePath.c_str(), file.basePath.c_str(), BaseSizeLimit,
+    unsigned char* base = ReadHostFile(file.basePath.c_str(), file.basePath.c_str(), uint64_t(1) << 32,
                                        FollowLinks, &baseSize, nullptr);
     if (!base) return 0;
     std::vector<unsigned char> patch;
-    int encoded = EncodePatch(base, baseSize, content, size, patch);
+    int encoded = baseSize < BaseSizeLimit && EncodePatch(base, baseSize, content, size, patch);
     free(base);
     if (!encoded) {
-        Report("%s: no patch could be made (out of memory)", printable.c_str());
-        return 0;
+        printf("%s: whole: no patch is made against a base of 2 GiB or more, or without the memory for one\n",
+               printable.c_str());
+        return AddArchiveEntry(writer, file.archiveName, fileTime, content, size);
     }
     // The whole entry as AddArchiveEntry would store it: compressed when that is smaller.
     std::vector<unsigned char> stream(CompressBound(size) ? CompressBound(size) : 1);
