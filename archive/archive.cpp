@@ -111,9 +111,10 @@ unsigned char* LoadFromOpenFile(HANDLE file) {
     return block;
 }
 
-// The first record named name (without regard to case) and where its data start, or null after the
-// message. The offset is walked in 64 bits so that a damaged directory cannot wrap it back into the image.
-const ArchiveEntry* LookUpEntry(const char* name, uint64_t* dataOffset) {
+// The first record named name (without regard to case) that is a patch (patch 1) or not (patch 0), and
+// where its data start, or null. The offset is walked in 64 bits so that a damaged directory cannot wrap it
+// back into the image.
+const ArchiveEntry* FindRecord(const char* name, int patch, uint64_t* dataOffset) {
     const unsigned char* block = Updater.ArchiveDirectory;
     if (block && name) {
         ArchiveHeader header;
@@ -125,15 +126,22 @@ const ArchiveEntry* LookUpEntry(const char* name, uint64_t* dataOffset) {
             char storedName[ArchiveNameCapacity + 1];
             memcpy(storedName, entry->name, ArchiveNameCapacity);
             storedName[ArchiveNameCapacity] = '\0';
-            if (lstrcmpiA(storedName, name) == 0) {
+            if (((entry->flags & ArchiveEntryPatch) != 0) == (patch != 0) &&
+                lstrcmpiA(storedName, name) == 0) {
                 *dataOffset = offset;
                 return entry;
             }
             offset = NextEntryDataOffset(offset, *entry);
         }
     }
-    ShowError(NotFoundMessage);
     return nullptr;
+}
+
+// The first record of the file's whole content named name, or null after the message.
+const ArchiveEntry* LookUpEntry(const char* name, uint64_t* dataOffset) {
+    const ArchiveEntry* entry = FindRecord(name, 0, dataOffset);
+    if (!entry) ShowError(NotFoundMessage);
+    return entry;
 }
 
 // The entry's content: in place for a stored entry, a new buffer (*owned 1) for a compressed one. Data that
@@ -231,12 +239,26 @@ uint64_t NextEntryDataOffset(uint64_t dataOffset, const ArchiveEntry& entry) {
 EntryDataFault CheckEntryData(const ArchiveHeader& header, uint32_t imageSize, const ArchiveEntry& entry,
                               uint64_t dataOffset) {
     uint64_t dataEnd = header.directoryOffset < imageSize ? header.directoryOffset : imageSize;
-    int compressed = (entry.flags & ArchiveEntryCompressed) != 0;
-    // A compressed entry's stream is bounded by its stored size; one stored as is is read for its size.
-    uint64_t extent = compressed ? entry.storedSize : entry.size;
+    int patch = (entry.flags & ArchiveEntryPatch) != 0;
+    int compressed = !patch && (entry.flags & ArchiveEntryCompressed) != 0;
+    // A compressed entry's stream, and a patch, are bounded by the stored size; an entry stored as is is
+    // read for its size. A patch's result is checked by its own decoder.
+    uint64_t extent = compressed || patch ? entry.storedSize : entry.size;
     if (dataOffset + extent > dataEnd) return EntryDataOutside;
     if (compressed && entry.size > MostDecodedFrom(entry.storedSize)) return EntryDataOverclaimed;
     return EntryDataSound;
+}
+
+const ArchiveEntry* FindPatchEntry(const char* name, const unsigned char** patch) {
+    uint64_t dataOffset;
+    const ArchiveEntry* entry = FindRecord(name, 1, &dataOffset);
+    if (!entry || !Updater.ArchiveImage) return nullptr;
+    // The block is GlobalAlloc's, aligned for the header it starts with.
+    const ArchiveHeader& header = *reinterpret_cast<const ArchiveHeader*>(Updater.ArchiveDirectory);
+    if (CheckEntryData(header, Updater.ArchiveImageSize, *entry, dataOffset) != EntryDataSound)
+        return nullptr;
+    *patch = Updater.ArchiveImage + dataOffset;
+    return entry;
 }
 
 unsigned char* FindEntryData(const char* name, uint32_t* sizeOut) {

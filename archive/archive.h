@@ -31,6 +31,12 @@ enum EntryDataFault { EntryDataSound, EntryDataOutside, EntryDataOverclaimed };
 EntryDataFault CheckEntryData(const ArchiveHeader& header, uint32_t imageSize, const ArchiveEntry& entry,
                               uint64_t dataOffset);
 
+// The patch entry named name (without regard to case), without a message: its patch bytes in the image
+// (not to be released) and its record, or null when the archive carries no patch of that name or its bytes
+// do not lie in the data area. Entries of the other forms are looked up by the routines below, which never
+// take a patch for a file's content.
+const ArchiveEntry* FindPatchEntry(const char* name, const unsigned char** patch);
+
 // The entry's content: a pointer into the image for an entry stored as is (not to be released), or a new
 // GlobalAlloc buffer for a compressed one (the caller releases it; ArchiveDataIsOwned tells which).
 // Null after a message. sizeOut may be null.

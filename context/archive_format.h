@@ -14,6 +14,9 @@ enum : uint32_t {
     ArchiveDirectoryCompressed = 1, // header flags bit 0
     ArchiveEntryStored = 1,         // entry flags as the packer writes them
     ArchiveEntryCompressed = 2,     // entry flags bit 1: data are one compressed stream
+    ArchiveEntryPatch = 4,          // entry flags bit 2: data are a patch against the installed file
+                                    // (archive/patch_format.h); size is the result's. A whole entry of
+                                    // the same name, when the archive also carries one, comes before it.
 };
 
 struct ArchiveHeader {

@@ -7,6 +7,8 @@ cd "$(dirname "$0")/.."
 packages="locales cmake make g++ g++-mingw-w64-i686 doctest-dev xvfb xauth imagemagick fonts-ipafont-gothic gzip zlib1g-dev liblz4-dev clang libclang-rt-14-dev"
 # The x86_64 cross compiler on every host too: the resource writer's tests take a real 64-bit program through it.
 packages="$packages g++-mingw-w64-x86-64"
+# updpack makes patches over libdivsufsort's suffix arrays.
+packages="$packages libdivsufsort-dev"
 # The tests read the tool's JSON with Python's parser and sign a built updater with a test certificate.
 packages="$packages python3 osslsigncode openssl"
 decision=$(scripts/wine-route.sh --before-install)

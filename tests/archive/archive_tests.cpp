@@ -811,3 +811,40 @@ TEST_CASE("PrepareWholeFile leaves nothing behind when it cannot write") {
     CHECK(PrepareWholeFile(missing.c_str(), "abc", 3, nullptr, prepared) == 0);
     CHECK(prepared[0] == '\0');
 }
+
+TEST_CASE("a patch entry is found as a patch, never as a file's content") {
+    Scope scope;
+    // Plain directories, so that a record's flags can be set to the patch form in place.
+    std::vector<TestEntry> entries = {{"DATA.PAK", "the whole file"}, {"data.pak", "KTP1 and a patch"},
+                                      {"ONLY.PAK", "KTP1 alone"}};
+    TestImage image = BuildImage(entries, false);
+    uint32_t directory = static_cast<uint32_t>(image.bytes.size() - entries.size() * ArchiveEntrySize);
+    Put32(image.bytes, directory + ArchiveEntrySize + 260, ArchiveEntryPatch);
+    Put32(image.bytes, directory + 2 * ArchiveEntrySize + 260, ArchiveEntryPatch);
+    UseImage(image);
+
+    uint32_t size = 0;
+    unsigned char* whole = FindEntryData("data.pak", &size);
+    REQUIRE(whole != nullptr);
+    CHECK(std::string(reinterpret_cast<char*>(whole), size) == "the whole file");
+    const unsigned char* patch = nullptr;
+    const ArchiveEntry* found = FindPatchEntry("Data.Pak", &patch);
+    REQUIRE(found != nullptr);
+    CHECK(std::string(reinterpret_cast<const char*>(patch), found->storedSize) == "KTP1 and a patch");
+    CHECK(patch == image.bytes.data() + image.dataOffsets[1]);
+    ExpectBoxes({});
+
+    // A patch alone is no file's content: the lookup says so, as for any missing entry.
+    CHECK(FindEntryData("ONLY.PAK", &size) == nullptr);
+    ExpectBoxes({NotFound});
+    CHECK(FindPatchEntry("only.pak", &patch) != nullptr);
+    CHECK(FindPatchEntry("missing.pak", &patch) == nullptr);
+    ExpectBoxes({});
+
+    // A patch whose bytes would run past the data area is not handed out.
+    GlobalFree(Updater.ArchiveDirectory);
+    Put32(image.bytes, directory + 2 * ArchiveEntrySize + 276, 1000);
+    UseImage(image);
+    CHECK(FindPatchEntry("only.pak", &patch) == nullptr);
+    ExpectBoxes({});
+}

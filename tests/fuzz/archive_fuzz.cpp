@@ -72,10 +72,11 @@ const ArchiveEntry* Record(uint32_t index) {
     return reinterpret_cast<const ArchiveEntry*>(Updater.ArchiveDirectory + ArchiveHeaderSize) + index;
 }
 
-// The record that a lookup by name finds: the first of that name without regard to case.
+// The record that a lookup of a file's content by name finds: the first of that name without regard to
+// case that is not a patch.
 const ArchiveEntry* FirstRecordNamed(const char* name) {
     for (uint32_t i = 0;; ++i) {
-        if (lstrcmpiA(Record(i)->name, name) == 0) return Record(i);
+        if (!(Record(i)->flags & ArchiveEntryPatch) && lstrcmpiA(Record(i)->name, name) == 0) return Record(i);
     }
 }
 

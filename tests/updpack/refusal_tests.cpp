@@ -169,7 +169,7 @@ TEST_CASE("the command line: usage errors exit 2, help exits 0") {
         {{"help", "create"}, 0, "usage: updpack create ARCHIVE FOLDER\n\nPacks every regular file"},
         {{"create", "--help"}, 0, "usage: updpack create ARCHIVE FOLDER\n\nPacks every regular file"},
         {{"list", "-h"}, 0, "usage: updpack list ARCHIVE [--json]\n"},
-        {{"test", "x.kt2", "--help"}, 0, "usage: updpack test ARCHIVE [--json]\n"},
+        {{"test", "x.kt2", "--help"}, 0, "usage: updpack test ARCHIVE [--json] [--base OLD]\n"},
         {{"list", "a", "--json", "--json"}, 2, "updpack: usage: updpack list ARCHIVE [--json]"},
         {{"extract", "a", "b", "--json"}, 2, "updpack: usage: updpack extract ARCHIVE FOLDER"},
         {{"list", "a", "--cdrom", "d"}, 2, "updpack: usage: updpack list ARCHIVE"},
@@ -180,7 +180,7 @@ TEST_CASE("the command line: usage errors exit 2, help exits 0") {
         {{"plan", "a", "b", "--cdrom", ""}, 2, "updpack: usage: updpack plan"},
         {{"plan", "a", "b", "--data"}, 2, "updpack: usage: updpack plan"},
         {{"help", "plan"}, 0, "usage: updpack plan UPDATER GAME_DIR [--data DIR]"},
-        {{"help", "extract"}, 0, "usage: updpack extract ARCHIVE FOLDER\n"},
+        {{"help", "extract"}, 0, "usage: updpack extract ARCHIVE FOLDER [--base OLD]\n"},
     };
     for (const UsageCase& c : cases) {
         std::string output;

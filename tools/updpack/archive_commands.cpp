@@ -3,6 +3,7 @@
 #include "tools/updpack/updpack.h"
 
 #include "app/program_check.h"
+#include "archive/patch_decoder.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -35,20 +36,68 @@ int WriteExtractedFile(const std::string& target, const unsigned char* content, 
     batch.push_back(output);
     return 1;
 }
+int IsPatch(const ArchiveEntry& entry) {
+    return (entry.flags & ArchiveEntryPatch) != 0;
+}
+
 const char* EntryForm(const ArchiveEntry& entry) {
-    return (entry.flags & ArchiveEntryCompressed) ? "compressed" : "stored";
+    return IsPatch(entry) ? "patch" : (entry.flags & ArchiveEntryCompressed) ? "compressed" : "stored";
 }
 
 // One entry as a JSON object: name (UTF-8), size, stored size, form and last-write time (UTC, and as the
-// FILETIME number).
-std::string EntryJson(const ArchiveEntry& entry) {
+// FILETIME number); a patch entry also names its base by size and digest, and its result's digest.
+std::string EntryJson(const ArchiveEntry& entry, const unsigned char* data) {
     char time[64];
     FormatFileTime(EntryFileTime(entry), time, sizeof time);
     char numbers[160];
     snprintf(numbers, sizeof numbers, "\"size\": %u, \"storedSize\": %u, \"form\": \"%s\", ", entry.size,
              entry.storedSize, EntryForm(entry));
+    char patch[160] = "";
+    PatchHeader header;
+    if (IsPatch(entry) && data && ReadPatchHeader(data, entry.storedSize, &header))
+        snprintf(patch, sizeof patch,
+                 ", \"baseSize\": %llu, \"baseDigest\": \"%016llx\", \"resultDigest\": \"%016llx\"",
+                 static_cast<unsigned long long>(header.baseSize),
+                 static_cast<unsigned long long>(header.baseDigest),
+                 static_cast<unsigned long long>(header.resultDigest));
     return "{\"name\": " + JsonString(TextFromArchive(entry.name)) + ", " + numbers + "\"time\": \"" + time +
-           " UTC\", \"fileTime\": " + std::to_string(EntryFileTime(entry)) + "}";
+           " UTC\", \"fileTime\": " + std::to_string(EntryFileTime(entry)) + patch + "}";
+}
+
+// A patch entry's result, made from its base found in baseFolder, as a new malloc buffer; null after a
+// message.
+unsigned char* PatchedContent(const OpenedArchive& archive, const char* path, uint32_t index,
+                              uint32_t dataOffset, const char* baseFolder) {
+    const ArchiveEntry& entry = archive.entries[index];
+    const unsigned char* patch = archive.image + dataOffset;
+    std::string printable = PrintableName(entry.name);
+    PatchHeader header;
+    if (!ReadPatchHeader(patch, entry.storedSize, &header) || header.resultSize != entry.size) {
+        Report("%s: entry %s: not a sound patch (its header does not read, or names another size)", path,
+               printable.c_str());
+        return nullptr;
+    }
+    std::string basePath;
+    if (!FindBaseFile(baseFolder, entry.name, patch, entry.storedSize, basePath)) {
+        Report(
+            "%s: entry %s: %s holds no file of that name with the patch's base (%llu bytes, digest %016llx)",
+            path, printable.c_str(), baseFolder, static_cast<unsigned long long>(header.baseSize),
+            static_cast<unsigned long long>(header.baseDigest));
+        return nullptr;
+    }
+    uint32_t baseSize = 0;
+    unsigned char* base =
+        ReadHostFile(basePath.c_str(), basePath.c_str(), uint64_t(1) << 32, FollowLinks, &baseSize, nullptr);
+    unsigned char* result = base ? static_cast<unsigned char*>(malloc(entry.size ? entry.size : 1)) : nullptr;
+    PatchFault fault = PatchNoMemory;
+    if (result && !ApplyPatchInMemory(base, baseSize, patch, entry.storedSize, result, entry.size, &fault)) {
+        Report("%s: entry %s: the patch does not apply to %s (%s)", path, printable.c_str(), basePath.c_str(),
+               fault == PatchBaseMismatch ? "not its base" : "the patch is damaged");
+        free(result);
+        result = nullptr;
+    }
+    free(base);
+    return result;
 }
 } // namespace
 
@@ -65,7 +114,7 @@ int ListArchive(const char* archivePath, int json) {
     for (uint32_t i = 0; i < archive.header->entryCount; ++i) {
         const ArchiveEntry& entry = archive.entries[i];
         if (json) {
-            printf("%s\n    %s", i ? "," : "", EntryJson(entry).c_str());
+            printf("%s\n    %s", i ? "," : "", EntryJson(entry, archive.image + dataOffsets[i]).c_str());
         } else {
             char time[64];
             FormatFileTime(EntryFileTime(entry), time, sizeof time);
@@ -126,7 +175,7 @@ int TestProgram(const char* path, const unsigned char* image, uint32_t size, std
 }
 } // namespace
 
-int TestArchive(const char* archivePath, int json) {
+int TestArchive(const char* archivePath, int json, const char* baseFolder) {
     uint32_t size = 0;
     unsigned char* file =
         ReadHostFile(archivePath, archivePath, ArchiveImageLimit, FollowLinks, &size, nullptr);
@@ -143,7 +192,7 @@ int TestArchive(const char* archivePath, int json) {
         CloseArchive(archive);
         return 0;
     }
-    uint32_t damaged = 0;
+    uint32_t damaged = 0, unchecked = 0;
     std::string entries;
     for (uint32_t i = 0; i < archive.header->entryCount; ++i) {
         const ArchiveEntry& entry = archive.entries[i];
@@ -151,7 +200,24 @@ int TestArchive(const char* archivePath, int json) {
         int owned;
         uint32_t consumed;
         uint32_t damagedBefore = damaged;
-        if (!DecodeEntry(archive, archivePath, i, dataOffsets[i], &content, &owned, &consumed)) {
+        PatchHeader header;
+        if (IsPatch(entry)) {
+            // Without the previous release only the header can be read.
+            unsigned char* result =
+                baseFolder ? PatchedContent(archive, archivePath, i, dataOffsets[i], baseFolder) : nullptr;
+            if (baseFolder && !result) {
+                ++damaged;
+            } else if (!baseFolder &&
+                       (!ReadPatchHeader(archive.image + dataOffsets[i], entry.storedSize, &header) ||
+                        header.resultSize != entry.size)) {
+                Report("%s: entry %s: not a sound patch (its header does not read, or names another size)",
+                       archivePath, PrintableName(entry.name).c_str());
+                ++damaged;
+            } else if (!baseFolder) {
+                ++unchecked;
+            }
+            free(result);
+        } else if (!DecodeEntry(archive, archivePath, i, dataOffsets[i], &content, &owned, &consumed)) {
             ++damaged;
         } else {
             if (owned) free(const_cast<unsigned char*>(content));
@@ -167,7 +233,7 @@ int TestArchive(const char* archivePath, int json) {
                 ++damaged;
             }
         }
-        std::string record = EntryJson(entry);
+        std::string record = EntryJson(entry, archive.image + dataOffsets[i]);
         record.insert(record.size() - 1,
                       damaged == damagedBefore ? ", \"sound\": true" : ", \"sound\": false");
         entries += (i ? ",\n    " : "\n    ") + record;
@@ -185,11 +251,16 @@ int TestArchive(const char* archivePath, int json) {
         Report("%s: %u of %u entries damaged", archivePath, damaged, count);
         return 0;
     }
+    if (unchecked)
+        Report(
+            "%s: %u patch entries checked for their header only; give --base OLD (the previous release) to "
+            "apply them",
+            archivePath, unchecked);
     if (!json) printf("%s: %u entries, all sound\n", archivePath, count);
     return programWhole;
 }
 
-int ExtractArchive(const char* archivePath, const char* folder) {
+int ExtractArchive(const char* archivePath, const char* folder, const char* baseFolder) {
     OpenedArchive archive;
     std::vector<uint32_t> dataOffsets;
     if (!OpenAndLocate(archivePath, archive, dataOffsets)) return 0;
@@ -202,9 +273,17 @@ int ExtractArchive(const char* archivePath, const char* folder) {
         extracted &= HostNameFromArchive(archive.entries[i].name, hostNames[i]);
         names[i] = archive.entries[i].name;
     }
-    // The updater finds only the first of several entries it takes for the same name.
+    // The updater finds only the first of several entries it takes for the same name. A patch comes after
+    // the whole entry of its name when the archive carries both: then it makes the same file.
     std::vector<size_t> first;
     FirstOfSameNames(names, first);
+    for (uint32_t i = 0; extracted && i < count; ++i) {
+        if (IsPatch(archive.entries[i]) && first[i] == i && !baseFolder) {
+            Report("%s: entry %s is a patch: give --base OLD, the previous release, to extract it",
+                   archivePath, PrintableName(names[i]).c_str());
+            extracted = 0;
+        }
+    }
     extracted = extracted && MakeHostFolders(folder);
     uint32_t written = 0;
     std::vector<HostOutput> batch;
@@ -212,13 +291,20 @@ int ExtractArchive(const char* archivePath, const char* folder) {
     for (uint32_t i = 0; extracted && i < count; ++i) {
         const ArchiveEntry& entry = archive.entries[i];
         if (first[i] != i) {
-            Report("skipping entry %u %s: the updater only ever uses the first entry of that name", i,
-                   PrintableName(entry.name).c_str());
+            // A patch after the whole entry of its name makes the same file: nothing to say.
+            if (!IsPatch(entry) || IsPatch(archive.entries[first[i]]))
+                Report("skipping entry %u %s: the updater only ever uses the first entry of that name", i,
+                       PrintableName(entry.name).c_str());
             continue;
         }
         const unsigned char* content;
-        int owned;
-        extracted = DecodeEntry(archive, archivePath, i, dataOffsets[i], &content, &owned, nullptr);
+        int owned = 1;
+        if (IsPatch(entry)) {
+            content = PatchedContent(archive, archivePath, i, dataOffsets[i], baseFolder);
+            extracted = content != nullptr;
+        } else {
+            extracted = DecodeEntry(archive, archivePath, i, dataOffsets[i], &content, &owned, nullptr);
+        }
         if (!extracted) break;
         extracted = WriteExtractedFile(HostJoin(folder, hostNames[i]), content, entry.size,
                                        EntryFileTime(entry), batch);

@@ -118,6 +118,32 @@ int AddArchiveEntry(ArchiveWriter& writer, const std::string& archiveName, uint6
     return 1;
 }
 
+int AddPatchEntry(ArchiveWriter& writer, const std::string& archiveName, uint64_t fileTime,
+                  const std::vector<unsigned char>& patch, uint32_t resultSize) {
+    if (archiveName.empty() || archiveName.size() >= ArchiveNameCapacity || patch.size() > 0xFFFFFFFFu) {
+        Report("%s: a patch entry of %zu bytes named in %zu does not fit", writer.finalPath.c_str(),
+               patch.size(), archiveName.size());
+        return 0;
+    }
+    ArchiveEntry entry;
+    memset(&entry, 0, sizeof entry);
+    memcpy(entry.name, archiveName.data(), archiveName.size());
+    entry.flags = ArchiveEntryPatch;
+    entry.fileTime.dwLowDateTime = static_cast<DWORD>(fileTime);
+    entry.fileTime.dwHighDateTime = static_cast<DWORD>(fileTime >> 32);
+    entry.size = resultSize;
+    entry.storedSize = static_cast<uint32_t>(patch.size());
+    uint64_t dataEnd = writer.dataEnd + Padded(patch.size());
+    if (dataEnd >= writer.imageLimit) return RefuseImageSize(writer, dataEnd);
+    static const unsigned char zeros[16] = {};
+    if (!WriteAll(writer, patch.data(), patch.size()) ||
+        !WriteAll(writer, zeros, dataEnd - writer.dataEnd - patch.size()))
+        return 0;
+    writer.dataEnd = dataEnd;
+    writer.entries.push_back(entry);
+    return 1;
+}
+
 int FinishArchive(ArchiveWriter& writer) {
     size_t directorySize = writer.entries.size() * sizeof(ArchiveEntry);
     size_t streamSize = 0;

@@ -64,11 +64,22 @@ std::vector<std::string> StubCandidates() {
     return candidates;
 }
 
-int BuildUpdater(const char* outputPath, const char* folder, const char* stubPath, int force) {
+int BuildUpdater(const char* outputPath, const char* folder, const char* stubPath, int force,
+                 const PatchChoice& choice) {
     std::vector<PackedFile> files;
     // Every check runs, so that one run names every problem.
     int collected = CollectFolder(folder, outputPath, files);
     int checked = collected ? CheckUpdateFolder(folder, files) : 0;
+    if (choice.baseFolder && !PatchesAvailable()) {
+        Report(
+            "this updpack makes no patches (--base): its build has no suffix sorter; use the Linux updpack");
+        collected = 0;
+    } else if (choice.baseFolder && !IsHostFolder(choice.baseFolder)) {
+        Report("%s: not a folder (--base names the previous release)", choice.baseFolder);
+        collected = 0;
+    } else if (choice.baseFolder && collected && checked) {
+        collected = FindPatchBases(folder, choice.baseFolder, files);
+    }
     if (collected && !checked && force) {
         Report("warning: %s: written all the same (--force): the updater will stumble on what is named above",
                outputPath);
@@ -87,7 +98,8 @@ int BuildUpdater(const char* outputPath, const char* folder, const char* stubPat
     ArchiveWriter writer;
     int built =
         BeginArchiveInMemory(writer, "the archive", ProgramImageLimit - stubSize - StubSizeLimit, &archive) &&
-        PackFiles(writer, folder, files) && EmbedArchive(stub, stubSize, "the stub", archive, program);
+        PackFiles(writer, folder, files, choice) &&
+        EmbedArchive(stub, stubSize, "the stub", archive, program);
     free(stub);
     HostOutput output;
     built = built && BeginHostOutput(output, outputPath);
@@ -104,7 +116,7 @@ int BuildUpdater(const char* outputPath, const char* folder, const char* stubPat
     // section exchanged for the new one (which may have less padding than the old had).
     printf("%s: %zu bytes: stub %u, archive %zu (%zu entries); the stub's resource section of %u bytes "
            "rebuilt with the archive as %llu\n",
-           outputPath, program.size(), stubSize, archive.size(), files.size(), stubResources,
+           outputPath, program.size(), stubSize, archive.size(), writer.entries.size(), stubResources,
            static_cast<unsigned long long>(program.size() - (stubSize - stubResources)));
     return 1;
 }

@@ -82,7 +82,8 @@ int CollectFolder(const char* folder, const char* archivePath, std::vector<Packe
     return collected;
 }
 
-int PackFiles(ArchiveWriter& writer, const char* folder, const std::vector<PackedFile>& files) {
+int PackFiles(ArchiveWriter& writer, const char* folder, const std::vector<PackedFile>& files,
+              const PatchChoice& choice) {
     int packed = 1;
     for (size_t i = 0; packed && i < files.size(); ++i) {
         uint32_t size = 0;
@@ -90,7 +91,7 @@ int PackFiles(ArchiveWriter& writer, const char* folder, const std::vector<Packe
         std::string label = "\"" + files[i].hostName + "\"";
         unsigned char* content = ReadHostFile(HostJoin(folder, files[i].hostName).c_str(), label.c_str(),
                                               EntrySizeLimit, RefuseLinks, &size, &fileTime);
-        packed = content && AddArchiveEntry(writer, files[i].archiveName, fileTime, content, size);
+        packed = content && AddFileEntries(writer, files[i], fileTime, content, size, choice.keepWhole);
         free(content);
     }
     if (!packed) {

@@ -9,6 +9,9 @@
 #include <vector>
 
 namespace {
+// The tool's own version, which --version prints; it changes when the archive or patch formats do.
+const char UpdpackVersion[] = "1.1 (archive KT2, patches KTP1)";
+
 struct Command {
     const char* name;
     int arguments; // after the command's name
@@ -29,7 +32,7 @@ const Command commands[] = {
      "symbolic link (copy the file it points to into FOLDER instead, e.g. with cp -L), a named pipe,\n"
      "device or socket, a file of 4 GiB or more, and an archive that would reach 4 GiB. An ARCHIVE that is\n"
      "there as anything but a regular file (a device, a named pipe, a link to nothing) is not replaced.\n"},
-    {"build", 2, "updpack build OUT.exe FOLDER [--stub STUB.exe] [--force]",
+    {"build", 2, "updpack build OUT.exe FOLDER [--stub STUB.exe] [--force] [--base OLD [--keep-whole]]",
      "make the updater OUT.exe from FOLDER",
      "Packs FOLDER as create does and writes OUT.exe: the updater stub with the archive as its resource\n"
      "\"UPDATE\", id 102, language 1041 (an archive the stub already carries is replaced; its dialogs and\n"
@@ -44,19 +47,38 @@ const Command commands[] = {
      "--force writes OUT.exe despite the problems the checks find (they are still reported): for testing "
      "how\n"
      "the updater meets a faulty folder, never for a release. An OUT.exe that is there as anything but a\n"
-     "regular file (a device, a named pipe, a link to nothing) is not replaced, even with --force.\n"},
+     "regular file (a device, a named pipe, a link to nothing) is not replaced, even with --force.\n"
+     "--base OLD: OLD is the previous release, as installed. Each file that an UpdateFileNN lists (not as a\n"
+     "data file \"d\", and only once) and whose previous release is in OLD at the same path goes in as a "
+     "patch\n"
+     "against that file, when the patch is at most 90 % of the whole entry; the updater then builds the new\n"
+     "file from the installed one and refuses an installed file that is not the base. --keep-whole carries\n"
+     "the whole file as well, which the updater writes instead of refusing. Linux hosts only.\n"},
+    {"diff", 3, "updpack diff OLD NEW OUT [--setup FILE]", "make the update folder OUT from two releases",
+     "Compares the release folders OLD and NEW (with their sub-folders) by content and makes OUT an update\n"
+     "folder that build takes: the new and changed files of NEW under their bare names, and UPDATE.INI in\n"
+     "code page 932 with CR LF: [SETUP] from --setup FILE, or kept from the UPDATE.INI already in OUT; one\n"
+     "UpdateFileNN per file by its path, in the order of the paths, plain unless OUT's UPDATE.INI gave that\n"
+     "path a mode, which is kept (and so are its CopyFileNN); RequiredDiskSpace, the bytes the update\n"
+     "prepares beside the installed files, at most 2147483647 (a warning says when that is too little).\n"
+     "Files NEW no longer has are named in a warning: an update cannot delete. Refuses, writing nothing: "
+     "OUT\n"
+     "holding anything but an UPDATE.INI, more than 16 new or changed files, and two of them with the same\n"
+     "name in different folders (the updater finds entries by bare name). Then: updpack build --base OLD.\n"},
     {"list", 1, "updpack list ARCHIVE [--json]", "show the entries",
      "Shows each entry in directory order: its size, stored size, form (compressed or stored),\n"
      "last-write time in UTC and name. ARCHIVE may be an updater program: its \"UPDATE\" resource is "
      "read.\n--json prints one JSON document instead (README, \"Output for pipelines\").\n"},
-    {"test", 1, "updpack test ARCHIVE [--json]", "check that every entry comes out whole",
+    {"test", 1, "updpack test ARCHIVE [--json] [--base OLD]", "check that every entry comes out whole",
      "Checks that the archive's directory is sound and that every entry lies inside the image and decodes\n"
      "to exactly its size. Names each damaged entry and exits with status 1 on any damage. ARCHIVE may be\n"
      "an updater program: its file is first checked as the updater checks itself before it runs (its\n"
      "checksum, and its length, which ends where its last section or its certificate table ends; a\n"
      "program whose checksum field is 0 is not checked), then its \"UPDATE\" resource is read. --json\n"
      "prints one JSON document of the program's check, the entries and whether each is sound (the reasons\n"
-     "still go to stderr).\n"},
+     "still go to stderr). --base OLD: a patch entry is applied to its base, found in OLD, the previous\n"
+     "release (any file of the entry's name whose size and digest the patch names); without --base only\n"
+     "its header is checked, and a note says so.\n"},
     {"plan", 2,
      "updpack plan UPDATER GAME_DIR [--data DIR] [--variant N] [--add N] [--cdrom DIR]... [--json]",
      "show what UPDATER would do to GAME_DIR",
@@ -70,12 +92,14 @@ const Command commands[] = {
      "and InstAdd (default 0); each --cdrom DIR is a disc in a CD-ROM drive, searched in the order given.\n"
      "Writes nothing. Linux hosts only. --json prints one JSON document. Exit status 0 whatever the\n"
      "outcome, 1 when the updater cannot be read.\n"},
-    {"extract", 2, "updpack extract ARCHIVE FOLDER", "write the entries into FOLDER",
+    {"extract", 2, "updpack extract ARCHIVE FOLDER [--base OLD]", "write the entries into FOLDER",
      "Writes every entry into FOLDER (created if needed) as a file named back in UTF-8, byte for byte, with\n"
      "the entry's time as its last-write time. Of entries the updater takes for the same name, only the\n"
      "first is written, as the updater only ever finds that one. Refuses, before writing anything, names\n"
      "that are not bare file names or that Windows cannot hold as written (as create does). Stops at the\n"
-     "first damaged entry. ARCHIVE may be an updater program: its \"UPDATE\" resource is read.\n"},
+     "first damaged entry. ARCHIVE may be an updater program: its \"UPDATE\" resource is read. --base OLD:\n"
+     "a patch entry is written as the file it makes from its base in OLD (as for test); without --base a\n"
+     "patch is refused unless the whole file is carried beside it.\n"},
 };
 
 void PrintStubPlaces(FILE* out) {
@@ -98,6 +122,7 @@ void PrintToolHelp(FILE* out) {
         else
             fprintf(out, "  %-31s %s\n", command.usage, command.summary);
     fputs("  updpack help [COMMAND]          this help, or a command's (also: updpack COMMAND --help)\n"
+          "  updpack --version               the tool's version\n"
           "\n"
           "ARCHIVE may also be an updater program (list, test, extract, plan).\n",
           out);
@@ -134,16 +159,23 @@ int ShowHelp(const char* name) {
 struct Options {
     const char* stubPath;
     int force;
+    PatchChoice patches;   // build --base, --keep-whole; test and extract --base
+    const char* setupFile; // diff --setup
     PlanOptions plan;
 };
 
 // Whatever is already at a path the command takes must be what it takes it for: a file (the archive, the
 // updater, the stub, or the one to write), or a folder (to pack, to extract into, the game, the data and
 // the discs). A link to one is fine. The command itself says what it does with a path where nothing is.
-int PathsFit(const std::vector<std::string>& arguments, const Options& options) {
-    int fit = CheckHostPath(arguments[0].c_str(), HostFileInUse, 1);
-    if (arguments.size() > 1) fit &= CheckHostPath(arguments[1].c_str(), HostFolderInUse, 1);
+int PathsFit(const Command& command, const std::vector<std::string>& arguments, const Options& options) {
+    // diff takes three folders; every other command a file first and then a folder.
+    int firstIsFolder = !strcmp(command.name, "diff");
+    int fit = CheckHostPath(arguments[0].c_str(), firstIsFolder ? HostFolderInUse : HostFileInUse, 1);
+    for (size_t i = 1; i < arguments.size(); ++i)
+        fit &= CheckHostPath(arguments[i].c_str(), HostFolderInUse, 1);
     if (options.stubPath) fit &= CheckHostPath(options.stubPath, HostFileInUse, 1);
+    if (options.setupFile) fit &= CheckHostPath(options.setupFile, HostFileInUse, 1);
+    if (options.patches.baseFolder) fit &= CheckHostPath(options.patches.baseFolder, HostFolderInUse, 1);
     if (options.plan.dataDir) fit &= CheckHostPath(options.plan.dataDir, HostFolderInUse, 1);
     for (const std::string& disc : options.plan.discDirs)
         fit &= CheckHostPath(disc.c_str(), HostFolderInUse, 1);
@@ -154,18 +186,20 @@ int Run(const Command& command, const std::vector<std::string>& arguments, const
     const char* first = arguments[0].c_str();
     const char* second = arguments.size() > 1 ? arguments[1].c_str() : nullptr;
     int done = 0;
-    if (!PathsFit(arguments, options))
+    if (!PathsFit(command, arguments, options))
         done = 0;
     else if (!strcmp(command.name, "create"))
         done = CreateArchive(first, second, ArchiveImageLimit);
     else if (!strcmp(command.name, "build"))
-        done = BuildUpdater(first, second, options.stubPath, options.force);
+        done = BuildUpdater(first, second, options.stubPath, options.force, options.patches);
     else if (!strcmp(command.name, "list"))
         done = ListArchive(first, options.plan.json);
     else if (!strcmp(command.name, "test"))
-        done = TestArchive(first, options.plan.json);
+        done = TestArchive(first, options.plan.json, options.patches.baseFolder);
     else if (!strcmp(command.name, "extract"))
-        done = ExtractArchive(first, second);
+        done = ExtractArchive(first, second, options.patches.baseFolder);
+    else if (!strcmp(command.name, "diff"))
+        done = DiffReleases(first, second, arguments[2].c_str(), options.setupFile);
     else if (!strcmp(command.name, "plan"))
         done = PlanUpdate(first, second, options.plan);
     return ToolStatus(done);
@@ -187,6 +221,10 @@ int Main(const std::vector<std::string>& argv) {
         PrintToolHelp(stderr);
         return ToolUsage;
     }
+    if (argv[1] == "--version" && argc == 2) {
+        printf("updpack %s\n", UpdpackVersion);
+        return ToolSucceeded;
+    }
     if (IsHelpOption(argv[1].c_str()) || argv[1] == "help") {
         if (argc > 3) {
             Report("help takes at most one command");
@@ -206,12 +244,16 @@ int Main(const std::vector<std::string>& argv) {
     Options options;
     options.stubPath = nullptr;
     options.force = 0;
+    options.patches.baseFolder = nullptr;
+    options.patches.keepWhole = 0;
+    options.setupFile = nullptr;
     options.plan.dataDir = nullptr;
     options.plan.variant = 0;
     options.plan.add = 0;
     options.plan.json = 0;
     int stubGiven = 0, variantGiven = 0, addGiven = 0, usable = 1;
     int building = !strcmp(command->name, "build"), planning = !strcmp(command->name, "plan");
+    int based = building || !strcmp(command->name, "test") || !strcmp(command->name, "extract");
     int json = planning || !strcmp(command->name, "list") || !strcmp(command->name, "test");
     for (size_t i = 2; i < argc; ++i) {
         int valued = i + 1 < argc;
@@ -220,6 +262,14 @@ int Main(const std::vector<std::string>& argv) {
             stubGiven = 1;
         } else if (building && argv[i] == "--force" && !options.force) {
             options.force = 1;
+        } else if (based && argv[i] == "--base" && valued && !options.patches.baseFolder) {
+            options.patches.baseFolder = argv[++i].c_str();
+            usable &= *options.patches.baseFolder != '\0';
+        } else if (!strcmp(command->name, "diff") && argv[i] == "--setup" && valued && !options.setupFile) {
+            options.setupFile = argv[++i].c_str();
+            usable &= *options.setupFile != '\0';
+        } else if (building && argv[i] == "--keep-whole" && !options.patches.keepWhole) {
+            options.patches.keepWhole = 1;
         } else if (json && argv[i] == "--json" && !options.plan.json) {
             options.plan.json = 1;
         } else if (planning && argv[i] == "--data" && valued && !options.plan.dataDir) {
@@ -239,6 +289,7 @@ int Main(const std::vector<std::string>& argv) {
         }
     }
     if (!usable || arguments.size() != static_cast<size_t>(command->arguments) ||
+        (options.patches.keepWhole && !options.patches.baseFolder) ||
         (options.stubPath && !*options.stubPath)) {
         Report("usage: %s", command->usage);
         return ToolUsage;

@@ -67,6 +67,9 @@ int BeginArchiveInMemory(ArchiveWriter& writer, const char* label, uint64_t imag
 // Adds one entry: compressed when that makes it smaller, stored as is otherwise.
 int AddArchiveEntry(ArchiveWriter& writer, const std::string& archiveName, uint64_t fileTime,
                     const unsigned char* content, uint32_t size);
+// Adds a patch entry (ArchiveEntryPatch): the patch stored as it is, the result's size as the entry's.
+int AddPatchEntry(ArchiveWriter& writer, const std::string& archiveName, uint64_t fileTime,
+                  const std::vector<unsigned char>& patch, uint32_t resultSize);
 // Writes the compressed directory and the header, then renames a file image into place. The writer is
 // closed afterwards, whatever the result; a memory image is emptied on failure.
 int FinishArchive(ArchiveWriter& writer);
@@ -76,15 +79,40 @@ void AbandonArchive(ArchiveWriter& writer);
 struct PackedFile {
     std::string hostName;
     std::string archiveName;
+    std::string basePath; // build --base: the previous release of the file (host path), or empty
+};
+// How updpack build --base packs a file whose previous release it has.
+struct PatchChoice {
+    const char* baseFolder; // null: no patches
+    int keepWhole;          // carry the whole file as well
 };
 // The regular files directly in folder, with their archive names, sorted by archive name; refuses names
 // the archive cannot carry and names the updater could not tell apart. The file archivePath names (an
 // earlier archive kept in the folder it packs) is left out.
 int CollectFolder(const char* folder, const char* archivePath, std::vector<PackedFile>& files);
-// Adds the collected files to a begun archive and finishes it; abandons it on failure.
-int PackFiles(ArchiveWriter& writer, const char* folder, const std::vector<PackedFile>& files);
+// Adds the collected files to a begun archive and finishes it; abandons it on failure. A file with a base
+// path goes in as a patch when that is at most 90 % of its whole entry (patch_packing.cpp), and whole too
+// with choice.keepWhole.
+int PackFiles(ArchiveWriter& writer, const char* folder, const std::vector<PackedFile>& files,
+              const PatchChoice& choice = PatchChoice{nullptr, 0});
 // updpack create. imageLimit is ArchiveImageLimit except in tests.
 int CreateArchive(const char* archivePath, const char* folder, uint64_t imageLimit);
+
+// patch_packing.cpp: patches in updpack build --base.
+// Sets the base path of each file that an "UpdateFileNN" of the folder's "UPDATE.INI" lists, not as a
+// data file ("d"), and whose previous release is at the same path in baseFolder; a file listed more than
+// once keeps none. Reports what it leaves whole and why.
+int FindPatchBases(const char* folder, const char* baseFolder, std::vector<PackedFile>& files);
+// The entry that stands for content: its patch when that is small enough, and the whole content when the
+// patch is not or keepWhole asks for both (before the patch).
+int AddFileEntries(ArchiveWriter& writer, const PackedFile& file, uint64_t fileTime,
+                   const unsigned char* content, uint32_t size, int keepWhole);
+// Whether this build makes patches (the Windows build does not: no suffix sorter).
+int PatchesAvailable();
+// The file in baseFolder or its sub-folders that the updater would take for the entry's name and whose
+// size and digest are the patch's base, as a host path in basePath; 0 when there is none.
+int FindBaseFile(const char* baseFolder, const char* archiveName, const unsigned char* patch,
+                 uint32_t patchSize, std::string& basePath);
 
 // archive_reader.cpp: an archive read whole and its directory loaded by the updater's own reader. The
 // archive is a file of its own or the "UPDATE" resource (id 102) of an updater program.
@@ -133,7 +161,9 @@ int CheckShownText(const unsigned char* text, size_t size, std::string& reasons)
 // build_command.cpp: updpack build. stubPath null: the first of StubCandidates that exists. force: the
 // problems CheckUpdateFolder finds are reported but do not stop the build (for testing how the updater
 // meets a faulty folder); names the archive cannot hold and an unusable stub still do.
-int BuildUpdater(const char* outputPath, const char* folder, const char* stubPath, int force);
+// choice: build --base and --keep-whole.
+int BuildUpdater(const char* outputPath, const char* folder, const char* stubPath, int force,
+                 const PatchChoice& choice = PatchChoice{nullptr, 0});
 // Where the stub is looked for without --stub, in order (the installed layout first).
 std::vector<std::string> StubCandidates();
 extern const char* const InstalledStubName;
@@ -146,8 +176,22 @@ std::string TextFromArchive(const char* text);
 // archive_commands.cpp: updpack list, test and extract. json: one JSON document on stdout instead of the
 // table; messages still go to stderr.
 int ListArchive(const char* archivePath, int json);
-int TestArchive(const char* archivePath, int json);
-int ExtractArchive(const char* archivePath, const char* folder);
+// baseFolder (--base, may be null): the previous release, where patch entries find their base (any file of
+// the entry's name, in any sub-folder, whose size and digest the patch names). Without it test reads only a
+// patch's header, and extract refuses a patch that has no whole entry beside it.
+int TestArchive(const char* archivePath, int json, const char* baseFolder = nullptr);
+int ExtractArchive(const char* archivePath, const char* folder, const char* baseFolder = nullptr);
+
+// diff_command.cpp: updpack diff. OUT becomes an update folder that build takes: the new and changed files
+// of newDir (by content) under their bare names, and an "UPDATE.INI" (code page 932, CR LF) with the
+// "[SETUP]" of setupFile (or of OUT's own "UPDATE.INI"), one "UpdateFileNN" per file by its path in a stable
+// order (plain, or the mode OUT's "UPDATE.INI" gave that path), and RequiredDiskSpace. Refuses, writing
+// nothing: OUT holding anything but an "UPDATE.INI", more files than the list holds, two files of one name.
+int DiffReleases(const char* oldDir, const char* newDir, const char* outDir, const char* setupFile);
+// RequiredDiskSpace for an update that prepares that many bytes beside the installed files before it
+// replaces any: the updater reads the value as a signed 32-bit number, so it is capped (*capped 1).
+const uint64_t RequiredDiskSpaceLimit = 2147483647;
+uint32_t RequiredDiskSpaceFor(uint64_t preparedBytes, int* capped);
 
 // plan_command.cpp: updpack plan. What the updater in archivePath would do to the installation in gameDir,
 // decided by the updater's own routines over the files as they are; nothing is written.

@@ -1,0 +1,22 @@
+// The digest that names a patch's base and result: XXH64 with seed 0, a well-known non-cryptographic hash
+// of 64 bits that runs at several GB/s. It tells releases of a file apart; authenticity is the signature's.
+#pragma once
+
+#include <cstdint>
+
+// A digest under way: the four lanes of the 32-byte stripes, the bytes of a stripe not yet complete, and
+// the count of every byte added.
+struct ContentDigest {
+    uint64_t lanes[4];
+    unsigned char pending[32];
+    uint32_t pendingSize;
+    uint64_t total;
+};
+
+void StartDigest(ContentDigest* digest);
+void AddToDigest(ContentDigest* digest, const void* data, uint32_t size);
+// The digest of everything added; the state is left as it was.
+uint64_t FinishDigest(const ContentDigest* digest);
+
+// The digest of size bytes in one call.
+uint64_t DigestOf(const void* data, uint32_t size);
