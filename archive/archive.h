@@ -68,3 +68,12 @@ struct EntryWrite {
 };
 int DecideEntryWrite(const char* targetPath, const char* name, int checkTime, DWORD targetAttributes,
                      const FILETIME* targetTime, EntryWrite* write);
+
+// DecideEntryWrite for the patch entry named name (FindPatchEntry): the same checks over the result's size
+// and time. 0 when there is none, silently, or after the free-space check's message.
+int DecidePatchWrite(const char* targetPath, const char* name, int checkTime, DWORD targetAttributes,
+                     const FILETIME* targetTime, EntryWrite* write);
+
+// Whether the archive carries the whole file named name beside a patch of it (updpack build --keep-whole),
+// asked without a message.
+int CarriesWholeEntry(const char* name);

@@ -296,12 +296,13 @@ HANDLE OpenBase(const char* oldPath, const PatchHeader& header, PatchFault* faul
         *fault = PatchBaseMissing;
         return file;
     }
-    // A size whose low word reads as the error value is taken as it reads: the digest decides later.
+    // A size that cannot be had tells nothing of the release: the base is unreadable, not another one.
     DWORD high = 0;
     DWORD low = GetFileSize(file, &high);
-    if ((uint64_t(high) << 32 | low) != header.baseSize) {
+    int unread = low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS;
+    if (unread || (uint64_t(high) << 32 | low) != header.baseSize) {
         CloseHandle(file);
-        *fault = PatchBaseMismatch;
+        *fault = unread ? PatchBaseMissing : PatchBaseMismatch;
         return INVALID_HANDLE_VALUE;
     }
     return file;

@@ -36,7 +36,8 @@ int SkippedAsMissing(const UpdateItem& item, int overwriteOnly, const char* targ
     return !IsFile(OverlayAttributes(overlay, target));
 }
 
-// A file an earlier item writes is read as what it will hold: its content is at hand by construction.
+// A file an earlier item writes is read as what it will hold: its content is at hand by construction, but
+// for a patch's result, which exists only once prepared: that file is kept as the patch makes it.
 // A file only the disk holds is read whole now, so that one that cannot be read is known before anything
 // is prepared; the run reads it again when it prepares the re-write.
 DataRuleChoice ChooseDataRule(const char* target, const FileOverlay* overlay, int32_t* content, char* source,
@@ -52,7 +53,7 @@ DataRuleChoice ChooseDataRule(const char* target, const FileOverlay* overlay, in
     // An earlier item that only changed the file's attributes or time leaves its content the disk's.
     if (OverlayWrittenFile(overlay, target, content, source, size) &&
         !(*content == ContentOfFile && lstrcmpiA(source, target) == 0))
-        return DataRewritten;
+        return *content == ContentOfPatch ? DataUnreadable : DataRewritten;
     unsigned char* data = ReadWholeFile(target, size);
     if (!data) return DataUnreadable;
     GlobalFree(data);

@@ -4,6 +4,7 @@
 #include "update/archive_writes.h"
 
 #include "archive/archive.h"
+#include "archive/patch_decoder.h"
 #include "archive/whole_file.h"
 #include "context/updater_context.h"
 #include "report/messages.h"
@@ -17,11 +18,14 @@
 namespace {
 
 // Nothing of the run stays: the files prepared so far are deleted before the message.
-int Fail(ArchiveDecision& decision, StagedUpdate* staged) {
+int Fail(ArchiveDecision& decision, StagedUpdate* staged, int32_t refusal = RefusedWithWriteFailure) {
     if (staged) DiscardStagedUpdate(staged);
-    ShowError(WriteFailedText);
+    if (refusal == RefusedNotPatchBase)
+        ShowNotPatchBase(decision.target);
+    else
+        ShowError(WriteFailedText);
     decision.verdict = VerdictRefused;
-    decision.refusal = RefusedWithWriteFailure;
+    decision.refusal = refusal;
     return 0;
 }
 
@@ -58,6 +62,33 @@ int PrepareWrittenFile(const ArchiveDecision& decision, const char* name, Staged
     }
     if (ArchiveDataIsOwned(content)) GlobalFree(content);
     return done;
+}
+
+// The patch applied to the installed file, its result beside it stamped with the entry's time. An
+// installed file that turns out not to be the patch's base takes the whole file the archive carries
+// beside the patch (the decision becomes a write); without one the item is refused (*refusal).
+int PreparePatchedFile(ArchiveDecision& decision, const char* name, StagedUpdate* staged, int32_t* refusal) {
+    *refusal = RefusedWithWriteFailure;
+    const unsigned char* patch;
+    const ArchiveEntry* entry = FindPatchEntry(name, &patch);
+    char prepared[MAX_PATH];
+    if (!entry || !FreePreparedName(decision.target, prepared)) return 0;
+    PatchFault fault;
+    if (ApplyPatch(decision.target, patch, entry->storedSize, prepared, &fault)) {
+        FILETIME fileTime = decision.fileTime;
+        if (StampFileTimes(prepared, &fileTime))
+            return Stage(staged, decision.target, prepared, StagedReplace, &fileTime, 0);
+        DeleteFileA(prepared);
+        return 0;
+    }
+    // The walk saw a file there: one that cannot be read now is a failed read, not another release.
+    if (fault != PatchBaseMismatch) return 0;
+    if (!CarriesWholeEntry(name)) {
+        *refusal = RefusedNotPatchBase;
+        return 0;
+    }
+    decision.verdict = VerdictReplaced;
+    return PrepareWrittenFile(decision, name, staged);
 }
 
 // The data rule's re-write: the kept content beside the target, taking the update's time. It does not
@@ -97,6 +128,13 @@ int PrepareArchiveFiles(UpdateWalk* walk, StagedUpdate* staged) {
             if (!PrepareWrittenFile(decision, item.path + item.nameOffset, staged))
                 return Fail(decision, staged);
             break;
+        case VerdictPatched: {
+            // The plan's walk checked the base already; only the run applies the patch.
+            int32_t refusal;
+            if (staged && !PreparePatchedFile(decision, item.path + item.nameOffset, staged, &refusal))
+                return Fail(decision, staged, refusal);
+            break;
+        }
         case VerdictKeptLater:
             // Kept as later: a read-only file still ends writable, once the update is committed.
             if (decision.readOnly && staged &&

@@ -19,6 +19,7 @@ enum OverlayKind : int32_t {
 enum OverlayContent : int32_t {
     ContentOfFile = 0,  // the file at source (the installed file itself, or a disc's file)
     ContentOfEntry = 1, // the archive entry named source
+    ContentOfPatch = 2, // the patch entry named source applied to the file there: had only once prepared
 };
 
 struct OverlayEntry {

@@ -39,6 +39,7 @@ int EnoughForPrepared(RequiredSpace* space, uint64_t preparedBytes) {
 void ShowRefusal(HWND window, int32_t refusal, const char* path) {
     if (refusal == RefusedWithWriteFailure) ShowError(WriteFailedText);
     if (refusal == RefusedWithCopyFailure) ShowCopyFailure(window, path);
+    if (refusal == RefusedNotPatchBase) ShowNotPatchBase(path);
 }
 
 // The copies, in list order, each decided once its disc is found. A dry run stops at a disc no drive holds.
@@ -104,9 +105,10 @@ UpdateOutcome RunUpdateEngine(HWND window, const UpdateRunOptions& options, Upda
         ShowError(NothingToUpdateText);
         return UpdateNothingToDo;
     }
+    walk->checkPatchBases = options.dryRun;
     if (!DecideArchiveItems(walk, *overwriteOnly)) {
         const ArchiveDecision& refused = walk->archive[walk->archiveCount - 1];
-        ShowRefusal(window, refused.refusal, "");
+        ShowRefusal(window, refused.refusal, refused.target);
         return UpdateFailed;
     }
     if (space->shortfall == 0 && !EnoughForPrepared(space, walk->installDriveBytes) && !options.dryRun)

@@ -4,6 +4,7 @@
 #include "archive/disk_space.h"
 #include "context/updater_context.h"
 #include "platform/text_format.h"
+#include "report/messages.h"
 #include "setupcfg/path_join.h"
 #include "setupcfg/profile_access.h"
 
@@ -12,6 +13,14 @@
 const char ShortOfSpaceText[] = "ディスク容量が足りません。\r%s ドライブに %i バイトの空き容量が必要です";
 const char NothingToUpdateText[] = "アップデートする必要のあるファイルはありません";
 const char WriteFailedText[] = "ファイルの書き込みに失敗しました";
+const char NotPatchBaseText[] = "このアップデートを適用できないファイルがあります：\r%s\r"
+                                "ファイルが見つからないか、このアップデートの対象とは異なる内容です";
+
+void ShowNotPatchBase(const char* path) {
+    char message[1024];
+    FormatText(message, sizeof message, NotPatchBaseText, path);
+    ShowError(message);
+}
 
 // A drive whose free space cannot be queried (an installation path without a drive letter) is not held
 // up: the archive writes check each file's space again and fail with their own message.

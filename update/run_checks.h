@@ -26,6 +26,9 @@ int MeasureRequiredSpace(RequiredSpace* space);
 extern const char ShortOfSpaceText[];
 extern const char NothingToUpdateText[];
 extern const char WriteFailedText[];
+// The box of a patched file whose installed file is missing or is not the patch's base (%s: its path).
+extern const char NotPatchBaseText[];
+void ShowNotPatchBase(const char* path);
 
 // The copy failure's text ("SETUP.INI : "path" のコピーに失敗しました") and the insert-disk prompt's, in
 // 1024-byte buffers (cut there).

@@ -5,6 +5,7 @@
 #include "update/update_walk.h"
 
 #include "archive/archive.h"
+#include "archive/patch_decoder.h"
 #include "archive/whole_file.h"
 #include "context/updater_context.h"
 #include "platform/text_format.h"
@@ -85,6 +86,27 @@ int DecideDataRule(UpdateWalk* walk, ArchiveDecision& decision) {
     return 1;
 }
 
+// Whether the file at target is the patch's base: a file, as installed (not one an earlier item writes,
+// whose content is not had until it is prepared), and with walk->checkPatchBases of the size and digest the
+// patch names. *fault 1 when that cannot be told (a damaged patch, a base that cannot be read, no memory).
+int BaseThere(const UpdateWalk* walk, const char* target, DWORD attributes, const unsigned char* patch,
+              uint32_t patchSize, int* fault) {
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+    int32_t content;
+    char source[MAX_PATH];
+    uint32_t size;
+    // A kept read-only file an earlier item only made writable is still the installed one.
+    if (OverlayWrittenFile(&walk->overlay, target, &content, source, &size) &&
+        !(content == ContentOfFile && lstrcmpiA(source, target) == 0))
+        return 0;
+    if (!walk->checkPatchBases) return 1;
+    PatchFault checked;
+    if (CheckPatchBase(target, patch, patchSize, &checked)) return 1;
+    // Only another size or digest tells another release; a base that cannot be read tells nothing.
+    *fault = checked != PatchBaseMismatch;
+    return 0;
+}
+
 // One archive item. 1 when the update goes on after it.
 int DecideArchiveItem(UpdateWalk* walk, const UpdateItem& item, int overwriteOnly,
                       ArchiveDecision& decision) {
@@ -113,6 +135,7 @@ int DecideArchiveItem(UpdateWalk* walk, const UpdateItem& item, int overwriteOnl
     }
 
     DWORD attributes = OverlayAttributes(&walk->overlay, decision.target);
+    int attributesUnknown = attributes == INVALID_FILE_ATTRIBUTES && !NothingThere(attributes);
     int checkTime = item.mode == ModeNewer;
     FILETIME targetTime;
     int timeKnown = checkTime && attributes != INVALID_FILE_ATTRIBUTES &&
@@ -120,9 +143,14 @@ int DecideArchiveItem(UpdateWalk* walk, const UpdateItem& item, int overwriteOnl
                     OverlayLastWriteTime(&walk->overlay, decision.target, &targetTime);
     EntryWrite write;
     const char* name = item.path + item.nameOffset;
-    if (!DecideEntryWrite(decision.target, name, checkTime, attributes, timeKnown ? &targetTime : nullptr,
-                          &write))
-        return Refuse(&decision.verdict, &decision.refusal, RefusedWithWriteFailure);
+    // A data file's base would be the player's: such an item never takes a patch.
+    const unsigned char* patch = nullptr;
+    const ArchiveEntry* patchEntry = item.mode == ModeData ? nullptr : FindPatchEntry(name, &patch);
+    int decided = patchEntry ? DecidePatchWrite(decision.target, name, checkTime, attributes,
+                                                timeKnown ? &targetTime : nullptr, &write)
+                             : DecideEntryWrite(decision.target, name, checkTime, attributes,
+                                                timeKnown ? &targetTime : nullptr, &write);
+    if (!decided) return Refuse(&decision.verdict, &decision.refusal, RefusedWithWriteFailure);
     decision.readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
     if (write.keep) {
         decision.verdict = VerdictKeptLater;
@@ -133,14 +161,28 @@ int DecideArchiveItem(UpdateWalk* walk, const UpdateItem& item, int overwriteOnl
             return Refuse(&decision.verdict, &decision.refusal, RefusedWithWriteFailure);
         return 1;
     }
+    int patched = 0;
+    if (patchEntry) {
+        int baseFault = attributesUnknown;
+        patched = BaseThere(walk, decision.target, attributes, patch, patchEntry->storedSize, &baseFault);
+        if (baseFault) return Refuse(&decision.verdict, &decision.refusal, RefusedWithWriteFailure);
+        // Not the base: the whole file, when the archive carries it as well, is written instead.
+        if (!patched && !CarriesWholeEntry(name))
+            return Refuse(&decision.verdict, &decision.refusal, RefusedNotPatchBase);
+        if (!patched && !DecideEntryWrite(decision.target, name, checkTime, attributes,
+                                          timeKnown ? &targetTime : nullptr, &write))
+            return Refuse(&decision.verdict, &decision.refusal, RefusedWithWriteFailure);
+    }
     // The file is prepared beside its target, so the folder that holds it must be there by then.
     if (!HoldingFolderThere(&walk->overlay, decision.target))
         return Refuse(&decision.verdict, &decision.refusal, RefusedWithWriteFailure);
-    decision.verdict = attributes == INVALID_FILE_ATTRIBUTES ? VerdictWrittenNew : VerdictReplaced;
+    decision.verdict = patched                                 ? VerdictPatched
+                       : attributes == INVALID_FILE_ATTRIBUTES ? VerdictWrittenNew
+                                                               : VerdictReplaced;
     decision.bytes = write.size;
     decision.fileTime = write.fileTime;
     if (!OverlayAddFile(&walk->overlay, decision.target, FILE_ATTRIBUTE_ARCHIVE, write.size, write.fileTime,
-                        ContentOfEntry, name))
+                        patched ? ContentOfPatch : ContentOfEntry, name))
         return Refuse(&decision.verdict, &decision.refusal, RefusedWithWriteFailure);
     if (OnDrive(decision.target, Updater.Install.InstPath)) walk->installDriveBytes += write.size;
     return 1;

@@ -13,6 +13,7 @@ enum ItemVerdict : int32_t {
     VerdictNotReached = 0, // the update stopped before this item
     VerdictWrittenNew,     // the archive's file where there was none
     VerdictReplaced,       // the archive's file over the one there
+    VerdictPatched,        // the file there is the base of the archive's patch, which makes the new one
     VerdictKeptLater,      // "u": the file there is later than the archive's and stays
     VerdictSkippedMissing, // only an existing file may be written over, and there is none
     VerdictDataRewritten,  // "d": the player's file keeps its content and takes the update's time
@@ -30,6 +31,7 @@ enum RefusalMessage : int32_t {
     RefusedWithWriteFailure = 0, // "ファイルの書き込みに失敗しました"
     RefusedWithCopyFailure = 1,  // "SETUP.INI : "path" のコピーに失敗しました"
     RefusedSilently = 2,         // the user cancelled: no message of the update's own
+    RefusedNotPatchBase = 3,     // NotPatchBaseText, naming the target
 };
 
 struct ArchiveDecision {
@@ -38,7 +40,7 @@ struct ArchiveDecision {
     int32_t createsFolder; // 1: the target folder is not there and preparing the item makes it
     int32_t readOnly;      // the file there is read-only (it ends writable)
     uint32_t bytes;        // what preparing puts beside the target: the entry, or the kept content
-    FILETIME fileTime;     // written: the entry's time
+    FILETIME fileTime;     // written or patched: the entry's time
     int32_t content;       // VerdictDataRewritten: an OverlayContent, the content kept
     char source[MAX_PATH]; // VerdictDataRewritten: the file or entry that content comes from
     char folder[MAX_PATH]; // the target folder (base joined with DataFolder), as far as it was formed
@@ -58,6 +60,9 @@ struct CopyDecision {
 struct UpdateWalk {
     FileOverlay overlay;
     int32_t dataFolderKnown; // 0: data items are not decided (VerdictNoDataFolder)
+    // 1: a patch's base is read whole for its digest now (the plan). The run leaves that to applying the
+    // patch, which reads the base anyway and tells a wrong one by the result's digest.
+    int32_t checkPatchBases;
     ArchiveDecision archive[UpdateListCapacity];
     int32_t archiveCount; // decided so far
     CopyDecision copies[UpdateListCapacity];

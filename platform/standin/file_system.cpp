@@ -318,6 +318,8 @@ DWORD HostFileSize(HANDLE handle, LPDWORD sizeHigh) {
     }
     uint64_t size = static_cast<uint64_t>(info.st_size);
     if (sizeHigh) *sizeHigh = static_cast<DWORD>(size >> 32);
+    // As Windows does, so that a low word equal to the error value can be told from a failure.
+    lastError = 0;
     return static_cast<DWORD>(size);
 }
 

@@ -299,6 +299,7 @@ TEST_CASE("every host call of the update failed in turn leaves the installation 
     CHECK(reference.after.at("c/Game/movie/sub/m3.dat").content == "new m3");
     CHECK(reference.after.at("c/Game/extra/deep/x.bin").content == "new x");
     CHECK(reference.after.at("c/Data/Patch/save.dat").content == "player's save");
+    CHECK(reference.after.at("c/Game/Patch/pack.dat").content == RichPackResult);
 
     Tally single;
     for (int n = 1; n <= reference.calls; ++n) {

@@ -10,14 +10,33 @@ const uint64_t RichOldTime = FileTimeOf(2005, 1, 1);
 
 namespace {
 const uint64_t LaterTime = FileTimeOf(2020, 1, 1);
+
+// A data pack in two releases, the second with a member changed and one inserted: the update patches it.
+std::string PackRelease(int second) {
+    std::string pack;
+    for (int member = 0; member < 24; ++member) {
+        if (second && member == 9) pack += "an inserted member of the second release";
+        std::string text = "member " + std::to_string(member) + (second && member == 17 ? " changed" : "");
+        pack += text + std::string(64 - text.size() % 64, static_cast<char>('a' + member));
+    }
+    return pack;
+}
 } // namespace
 
+const std::string RichPackBase = PackRelease(0);
+const std::string RichPackResult = PackRelease(1);
+
 std::vector<ArchiveFile> RichUpdateArchive() {
-    return {{"plain.dat", "new plain", RichEntryTime},    {"newer.dat", "new newer", RichEntryTime},
-            {"later.dat", "new later", RichEntryTime},    {"exist.dat", "new exist", RichEntryTime},
-            {"absent.dat", "new absent", RichEntryTime},  {"ro.dat", "new ro", RichEntryTime},
-            {"fresh.dat", "new fresh", RichEntryTime},    {"save.dat", "archive save", RichEntryTime},
-            {"first.sav", "archive first", RichEntryTime}};
+    return {{"plain.dat", "new plain", RichEntryTime},
+            {"newer.dat", "new newer", RichEntryTime},
+            {"later.dat", "new later", RichEntryTime},
+            {"exist.dat", "new exist", RichEntryTime},
+            {"absent.dat", "new absent", RichEntryTime},
+            {"ro.dat", "new ro", RichEntryTime},
+            {"fresh.dat", "new fresh", RichEntryTime},
+            {"save.dat", "archive save", RichEntryTime},
+            {"first.sav", "archive first", RichEntryTime},
+            PatchFile("pack.dat", RichPackBase, RichPackResult, RichEntryTime)};
 }
 
 void LayOutRichUpdate(Scene& scene) {
@@ -34,6 +53,7 @@ void LayOutRichUpdate(Scene& scene) {
         {"c/Game/Patch/later.dat", "later than the update", LaterTime, true},
         {"c/Game/Patch/exist.dat", "old exist", RichOldTime, false},
         {"c/Game/Patch/ro.dat", "old ro", RichOldTime, true},
+        {"c/Game/Patch/pack.dat", RichPackBase.c_str(), RichOldTime, false},
         {"c/Game/disc.bin", "old disc file", RichOldTime, false},
         {"c/Game/movie/m1.dat", "old m1", RichOldTime, true},
         {"c/Game/movie/keep.dat", "installed, not on the disc", RichOldTime, false},
@@ -83,6 +103,7 @@ void LayOutRichUpdate(Scene& scene) {
         "UpdateFile06=fresh.dat",
         "UpdateFile07=d,save.dat",
         "UpdateFile08=d,first.sav",
+        "UpdateFile09=pack.dat",
         "CopyFile00=1:disc.bin",
         "CopyFile01=1:movie",
         "CopyFile02=1:extra\\deep\\x.bin",

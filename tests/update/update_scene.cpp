@@ -7,6 +7,7 @@
 #include "context/updater_context.h"
 #include "tests/fakes/script.h"
 #include "tests/fakes/window_script.h"
+#include "tools/packer/patch_encoder.h"
 
 #include <doctest/doctest.h>
 
@@ -42,10 +43,10 @@ std::vector<unsigned char> BuildArchive(const std::vector<ArchiveFile>& files) {
         image.resize(at + ArchiveEntrySize, 0);
         REQUIRE(file.name.size() < ArchiveNameCapacity);
         memcpy(&image[at], file.name.data(), file.name.size());
-        Put32(image, at + 260, ArchiveEntryStored);
+        Put32(image, at + 260, file.flags ? file.flags : uint32_t(ArchiveEntryStored));
         Put32(image, at + 264, static_cast<uint32_t>(file.fileTime));
         Put32(image, at + 268, static_cast<uint32_t>(file.fileTime >> 32));
-        Put32(image, at + 272, static_cast<uint32_t>(file.content.size()));
+        Put32(image, at + 272, file.flags ? file.size : static_cast<uint32_t>(file.content.size()));
         Put32(image, at + 276, static_cast<uint32_t>(file.content.size()));
     }
     memcpy(&image[0], "KT2", 4);
@@ -53,6 +54,16 @@ std::vector<unsigned char> BuildArchive(const std::vector<ArchiveFile>& files) {
     Put32(image, 8, static_cast<uint32_t>(directoryOffset));
     Put32(image, 12, static_cast<uint32_t>(files.size()));
     return image;
+}
+
+ArchiveFile PatchFile(const std::string& name, const std::string& base, const std::string& result,
+                      uint64_t fileTime) {
+    std::vector<unsigned char> patch;
+    REQUIRE(EncodePatch(reinterpret_cast<const unsigned char*>(base.data()), base.size(),
+                        reinterpret_cast<const unsigned char*>(result.data()),
+                        static_cast<uint32_t>(result.size()), patch));
+    return {name, std::string(patch.begin(), patch.end()), fileTime, ArchiveEntryPatch,
+            static_cast<uint32_t>(result.size())};
 }
 
 uint64_t FileTimeOf(int year, int month, int day) {

@@ -11,11 +11,17 @@
 
 struct ArchiveFile {
     std::string name;
-    std::string content;
-    uint64_t fileTime; // FILETIME units
+    std::string content; // stored as is: the file, or a patch
+    uint64_t fileTime;   // FILETIME units
+    uint32_t flags = 0;  // ArchiveEntryPatch for a patch; stored as is either way
+    uint32_t size = 0;   // a patch's result size (for a file, its content's)
 };
 
-// A plain-directory archive with every entry stored as is.
+// A patch entry that makes result from base (the publisher's encoder).
+ArchiveFile PatchFile(const std::string& name, const std::string& base, const std::string& result,
+                      uint64_t fileTime);
+
+// A plain-directory archive of the files, in order.
 std::vector<unsigned char> BuildArchive(const std::vector<ArchiveFile>& files);
 
 // FILETIME units of a date at midnight UTC.

@@ -152,7 +152,11 @@ void NoteEntry(int list, int index, const char* value, int filtered, int variant
 void Refused(PlanItem& item, int32_t refusal, std::vector<std::string> messages) {
     item.verdict = "refused";
     item.messages = messages;
-    item.text = refusal == RefusedSilently ? "refused: the user cancelled" : "refused: the updater shows";
+    item.text = refusal == RefusedSilently ? "refused: the user cancelled"
+                : refusal == RefusedNotPatchBase
+                    ? "refused: the installed file is not the base of this patch; "
+                      "the updater shows"
+                    : "refused: the updater shows";
     for (const std::string& message : item.messages)
         item.text += " \"" + message + "\"";
     item.text += ", stops and changes nothing";
@@ -177,6 +181,10 @@ void DescribeArchiveItem(const UpdateItem& update, const ArchiveDecision& decisi
             (update.mode == ModeNewer ? "replaces the installed file, which is not later than the update's"
                                       : "replaces the installed file") +
             readOnly;
+        break;
+    case VerdictPatched:
+        item.verdict = "patched";
+        item.text = "patched: the installed file is the base" + readOnly;
         break;
     case VerdictKeptLater:
         item.verdict = "kept-later";
