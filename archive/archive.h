@@ -59,20 +59,16 @@ int CheckEntryWrite(const char* targetPath, const char* name, int checkTime, int
 
 // The write's decision against a target whose state the caller knows (as the items before it leave it):
 // targetAttributes (INVALID_FILE_ATTRIBUTES when nothing is there) and its last-write time (null when it
-// cannot be had: never later). The lookup, the free-space check for the entry alone and their messages,
-// the refusal of a folder in the way (no message), and the time rule; nothing is read or written.
+// cannot be had: never later). The lookup of the entry's whole content (patch 0, with its message when
+// there is none) or of its patch (patch 1, silently), the free-space check for the entry alone and its
+// message, the refusal of a folder in the way (no message), and the time rule; nothing is read or written.
 struct EntryWrite {
     uint32_t size;
     FILETIME fileTime; // the entry's
     int32_t keep;      // 1 when the file there stays (checkTime, and it is later)
 };
-int DecideEntryWrite(const char* targetPath, const char* name, int checkTime, DWORD targetAttributes,
-                     const FILETIME* targetTime, EntryWrite* write);
-
-// DecideEntryWrite for the patch entry named name (FindPatchEntry): the same checks over the result's size
-// and time. 0 when there is none, silently, or after the free-space check's message.
-int DecidePatchWrite(const char* targetPath, const char* name, int checkTime, DWORD targetAttributes,
-                     const FILETIME* targetTime, EntryWrite* write);
+int DecideEntryWrite(const char* targetPath, const char* name, int patch, int checkTime,
+                     DWORD targetAttributes, const FILETIME* targetTime, EntryWrite* write);
 
 // Whether the archive carries the whole file named name beside a patch of it (updpack build --keep-whole),
 // asked without a message.

@@ -86,25 +86,34 @@ int DecideDataRule(UpdateWalk* walk, ArchiveDecision& decision) {
     return 1;
 }
 
-// Whether the file at target is the patch's base: a file, as installed (not one an earlier item writes,
-// whose content is not had until it is prepared), and with walk->checkPatchBases of the size and digest the
-// patch names. *fault 1 when that cannot be told (a damaged patch, a base that cannot be read, no memory).
-int BaseThere(const UpdateWalk* walk, const char* target, DWORD attributes, const unsigned char* patch,
-              uint32_t patchSize, int* fault) {
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+// How an item whose entry is a patch is made: 1 from the file at target, which is the patch's base: a
+// file as installed (not one an earlier item writes, whose content is had only once prepared) and, with
+// walk->checkPatchBases, of the size and digest the patch names. 0 from the whole file the archive carries
+// beside the patch, when the file there is not the base. -1 when the item is refused (*refusal): not the
+// base and no whole file, or the base cannot be read or the patch is damaged.
+int PatchOrWhole(const UpdateWalk* walk, const char* target, DWORD attributes, int attributesUnknown,
+                 const char* name, const unsigned char* patch, uint32_t patchSize, int32_t* refusal) {
+    *refusal = RefusedWithWriteFailure;
+    // What is there is not known: nothing may be taken for another release.
+    if (attributesUnknown) return -1;
     int32_t content;
     char source[MAX_PATH];
     uint32_t size;
+    int base = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
     // A kept read-only file an earlier item only made writable is still the installed one.
-    if (OverlayWrittenFile(&walk->overlay, target, &content, source, &size) &&
+    if (base && OverlayWrittenFile(&walk->overlay, target, &content, source, &size) &&
         !(content == ContentOfFile && lstrcmpiA(source, target) == 0))
-        return 0;
-    if (!walk->checkPatchBases) return 1;
-    PatchFault checked;
-    if (CheckPatchBase(target, patch, patchSize, &checked)) return 1;
-    // Only another size or digest tells another release; a base that cannot be read tells nothing.
-    *fault = checked != PatchBaseMismatch;
-    return 0;
+        base = 0;
+    PatchFault checked = PatchSound;
+    if (base && walk->checkPatchBases && !CheckPatchBase(target, patch, patchSize, &checked)) {
+        // Only another size or digest tells another release.
+        if (checked != PatchBaseMismatch) return -1;
+        base = 0;
+    }
+    if (base) return 1;
+    if (CarriesWholeEntry(name)) return 0;
+    *refusal = RefusedNotPatchBase;
+    return -1;
 }
 
 // One archive item. 1 when the update goes on after it.
@@ -136,21 +145,24 @@ int DecideArchiveItem(UpdateWalk* walk, const UpdateItem& item, int overwriteOnl
 
     DWORD attributes = OverlayAttributes(&walk->overlay, decision.target);
     int attributesUnknown = attributes == INVALID_FILE_ATTRIBUTES && !NothingThere(attributes);
+    const unsigned char* patch = nullptr;
+    int32_t refusal;
+    const char* name = item.path + item.nameOffset;
+    // A data file's base would be the player's: such an item never takes a patch.
+    const ArchiveEntry* patchEntry = item.mode == ModeData ? nullptr : FindPatchEntry(name, &patch);
+    int patched = patchEntry ? PatchOrWhole(walk, decision.target, attributes, attributesUnknown, name, patch,
+                                            patchEntry->storedSize, &refusal)
+                             : 0;
     int checkTime = item.mode == ModeNewer;
     FILETIME targetTime;
     int timeKnown = checkTime && attributes != INVALID_FILE_ATTRIBUTES &&
                     !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
                     OverlayLastWriteTime(&walk->overlay, decision.target, &targetTime);
+    // The whole file carried beside a patch is made from the same file: its size and time are the patch's.
     EntryWrite write;
-    const char* name = item.path + item.nameOffset;
-    // A data file's base would be the player's: such an item never takes a patch.
-    const unsigned char* patch = nullptr;
-    const ArchiveEntry* patchEntry = item.mode == ModeData ? nullptr : FindPatchEntry(name, &patch);
-    int decided = patchEntry ? DecidePatchWrite(decision.target, name, checkTime, attributes,
-                                                timeKnown ? &targetTime : nullptr, &write)
-                             : DecideEntryWrite(decision.target, name, checkTime, attributes,
-                                                timeKnown ? &targetTime : nullptr, &write);
-    if (!decided) return Refuse(&decision.verdict, &decision.refusal, RefusedWithWriteFailure);
+    if (!DecideEntryWrite(decision.target, name, patchEntry != nullptr, checkTime, attributes,
+                          timeKnown ? &targetTime : nullptr, &write))
+        return Refuse(&decision.verdict, &decision.refusal, RefusedWithWriteFailure);
     decision.readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
     if (write.keep) {
         decision.verdict = VerdictKeptLater;
@@ -161,18 +173,7 @@ int DecideArchiveItem(UpdateWalk* walk, const UpdateItem& item, int overwriteOnl
             return Refuse(&decision.verdict, &decision.refusal, RefusedWithWriteFailure);
         return 1;
     }
-    int patched = 0;
-    if (patchEntry) {
-        int baseFault = attributesUnknown;
-        patched = BaseThere(walk, decision.target, attributes, patch, patchEntry->storedSize, &baseFault);
-        if (baseFault) return Refuse(&decision.verdict, &decision.refusal, RefusedWithWriteFailure);
-        // Not the base: the whole file, when the archive carries it as well, is written instead.
-        if (!patched && !CarriesWholeEntry(name))
-            return Refuse(&decision.verdict, &decision.refusal, RefusedNotPatchBase);
-        if (!patched && !DecideEntryWrite(decision.target, name, checkTime, attributes,
-                                          timeKnown ? &targetTime : nullptr, &write))
-            return Refuse(&decision.verdict, &decision.refusal, RefusedWithWriteFailure);
-    }
+    if (patched < 0) return Refuse(&decision.verdict, &decision.refusal, refusal);
     // The file is prepared beside its target, so the folder that holds it must be there by then.
     if (!HoldingFolderThere(&walk->overlay, decision.target))
         return Refuse(&decision.verdict, &decision.refusal, RefusedWithWriteFailure);
