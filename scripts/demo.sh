@@ -4,7 +4,9 @@
 # a CD-ROM copy), installs an example game into a fresh Wine prefix (registry, SETUP.INI, files, a CD-ROM
 # drive holding disk 1), shows what `updpack plan` says the update will do, runs the updater headless through
 # every page with the end-to-end driver, and shows what changed on disk, whether the plan agreed, and the
-# exit status. Run from anywhere, as root on Debian 12; everything it makes
+# exit status. Then the next release the publisher's way: `updpack diff` of two release folders and
+# `updpack build --base`, an updater that carries patches, run against the game the first update left. Run
+# from anywhere, as root on Debian 12; everything it makes
 # lies under build/ (build/release, build/demo). The updater runs as an i686 program where this host
 # executes 32-bit programs and as an x86_64 one where it does not (scripts/wine-route.sh; UPDATER_WINE_ROUTE
 # forces either); the stub that is installed and ships is the i686 one on every host.
@@ -112,6 +114,20 @@ EOF
 # The installed files, a month old; the player's save and settings differ from the update's copies.
 printf 'MZ sample game 1.00\r\n' >"$game/game.exe"
 head -c 1000 /dev/zero | tr '\0' 'd' >"$game/data1.dat"
+# The game's data pack, as release 1.00 installed it (the first update leaves it as it is).
+make_pack() { # RELEASE OUT: 48 members of 64 KiB; the next release changes one, inserts one, drops one
+    python3 - "$1" "$2" <<'PYTHON'
+import random, sys
+release, out = int(sys.argv[1]), sys.argv[2]
+members = [random.Random(n).randbytes(65536) for n in range(48)]
+if release > 1:
+    members[10] = members[10][:1000] + b"stage 8 unlocked" * 16 + members[10][1256:]
+    members.insert(20, random.Random(100).randbytes(30000))
+    del members[31]
+open(out, "wb").write(b"".join(members))
+PYTHON
+}
+make_pack 1 "$game/pack.dat"
 printf 'player save: stage 7, 12345 points\r\n' >"$game/save/save00.dat"
 printf 'volume=3\r\nfullscreen=1\r\n' >"$game/config.dat"
 head -c 3000 /dev/zero | tr '\0' 'o' >"$game/movie/opening.mpg"
@@ -218,6 +234,75 @@ else
     echo "FAILED: updpack plan disagreed with what the updater did"
     exit 1
 fi
+echo "   update.exe exit status: 1 (the run reached \"完了\"; the driver checked the status)"
+
+# ---- the next release, as patches ------------------------------------------------------------------------
+# Release 1.01 is what the installation and the first update left: its game.exe and data1.dat, and the
+# data pack. Release 1.02 changes game.exe and the pack, and adds a stage.
+releases=$demo/releases
+rm -rf "$releases" "$demo/update-1.02"
+mkdir -p "$releases/1.01" "$releases/1.02" "$demo/update-1.02"
+cp examples/update/game.exe examples/update/data1.dat "$releases/1.01/"
+make_pack 1 "$releases/1.01/pack.dat"
+cp "$releases/1.01/data1.dat" "$releases/1.02/"
+printf 'MZ sample game 1.02\r\n' >"$releases/1.02/game.exe"
+make_pack 2 "$releases/1.02/pack.dat"
+printf 'stage 8\r\n' >"$releases/1.02/stage8.dat"
+to_cp932 >"$demo/setup-1.02.ini" <<'EOF'
+[SETUP]
+CompanyName=ExampleSoft
+GameTitle=サンプルゲーム
+GameClass=SampleGameWindow
+GameDir=SampleGame
+UpdaterVersion=1.02
+EOF
+say "The next release: updpack diff releases/1.01 releases/1.02 update-1.02 --setup setup-1.02.ini"
+"$updpack" diff "$releases/1.01" "$releases/1.02" "$demo/update-1.02" --setup "$demo/setup-1.02.ini" 2>&1 |
+    sed "s|$demo/||g; s/^/   /"
+iconv -f CP932 -t UTF-8 "$demo/update-1.02/UPDATE.INI" | sed 's/\r$//; s/^/   /'
+say "Its updater, with patches against release 1.01: updpack build update-1.02.exe update-1.02 --base releases/1.01"
+rm -f "$demo/update-1.02.exe" "$demo/whole-1.02.exe"
+"$updpack" build "$demo/update-1.02.exe" "$demo/update-1.02" --base "$releases/1.01" "${stub[@]}" |
+    sed "s|$demo/||g; s/^/   /"
+"$updpack" list "$demo/update-1.02.exe" | sed 's/^/   /'
+"$updpack" build "$demo/whole-1.02.exe" "$demo/update-1.02" "${stub[@]}" >/dev/null
+echo "   the same update with whole files: $(stat -c %s "$demo/whole-1.02.exe") bytes; with patches:" \
+    "$(stat -c %s "$demo/update-1.02.exe") bytes"
+
+say "What it will do: updpack plan update-1.02.exe C:\\SampleGame"
+"$updpack" plan "$demo/update-1.02.exe" "$game" --data "$game/save" | sed "s|$prefix/drive_c|C:|g; s/^/   /"
+cp "$demo/update-1.02.exe" "$prefix/drive_c/updater/update-1.02.exe"
+cat >"$demo/script-1.02" <<'EOF'
+start
+expect-page template=100 caption="サンプルゲーム アップデータ 1.02" next=enabled
+click next
+expect-page info="アップデートを実行します" next=enabled
+click next
+expect-page info="アップデートは完了しました" next-caption="完了" timeout=60000
+click next
+expect-exit 1
+EOF
+say "Running update-1.02.exe under Wine: the patched files are built from the installed ones"
+set +e
+trap - ERR
+wine_run "$bin/e2e_driver.exe" "Z:$demo/script-1.02" 'C:\updater\update-1.02.exe' 2>"$demo/driver-1.02.stderr" |
+    sed 's/^step [0-9]*: /   /; s/^PASS .*/   every page as expected/'
+status=${PIPESTATUS[0]}
+set -e
+trap 'echo "FAILED: line $LINENO of scripts/demo.sh: $BASH_COMMAND (exit status $?)"' ERR
+"$wine_server" -k >/dev/null 2>&1 || true
+if [ "$status" -ne 0 ]; then
+    sed 's/^/   /' "$demo/driver-1.02.stderr" | grep -v 'fixme\|err:' | tail -n 20
+    echo "FAILED: update-1.02.exe did not run through to \"完了\" with exit status 1 (driver status $status)"
+    exit 1
+fi
+for file in game.exe data1.dat pack.dat stage8.dat; do
+    cmp -s "$game/$file" "$releases/1.02/$file" || {
+        echo "FAILED: C:\\SampleGame\\$file is not release 1.02's"
+        exit 1
+    }
+done
+echo "   C:\\SampleGame: game.exe, data1.dat, pack.dat and stage8.dat are byte for byte release 1.02's"
 echo
-echo "update.exe exit status: 1 (the run reached \"完了\"; the driver checked the status)"
-echo "SUCCESS: the example update was applied to the example game under Wine ($route updater: $why)."
+echo "SUCCESS: the example update and the patched next release were applied to the example game under Wine" \
+    "($route updater: $why)."

@@ -96,7 +96,7 @@ for ((i = 0; i < points; i++)); do
 done
 # The commit is too quick for points spread over the whole run: these wait until an old file is moved aside
 # (the commit runs in plan order) and end the updater at once or a moment later.
-for backup in 'C:\game\big1.dat.~bk0' 'C:\game\big2.dat.~bk0' 'C:\game\big3.dat.~bk0' \
+for backup in 'C:\game\big1.dat.~bk0' 'C:\game\big2.dat.~bk0' 'C:\game\big3.dat.~bk0' 'C:\game\big5.dat.~bk0' \
     'C:\game\data\save.dat.~bk0' 'C:\game\movie\m1.dat.~bk0'; do
     for delay in 0 2; do
         point "$delay" "$backup"

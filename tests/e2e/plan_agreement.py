@@ -69,6 +69,9 @@ def main():
         elif verdict == "replaced":
             check(item, bool(old and new and len(new) > 1 and (new[1] != old[1] or new[3] != old[3])),
                   describe(target))
+        elif verdict == "patched":
+            # Built from the installed file, which it replaces with other content.
+            check(item, bool(old and new and len(new) > 1 and new[3] != old[3]), describe(target))
         elif verdict in ("kept-later", "skipped-missing", "data-read-only", "data-unreadable"):
             check(item, old == new or bool(old and new and len(new) > 1 and old[1] == new[1] and old[3] == new[3]),
                   describe(target))

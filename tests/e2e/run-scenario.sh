@@ -9,8 +9,11 @@
 #   drives         lines "L: cdrom|cdrom-empty|hd|small SIZE" (cdrom-empty: a CD-ROM drive without a disc; small: a tmpfs of SIZE, skipped when mounting is refused);
 #                  "L:\FOLDER small SIZE" mounts such a tmpfs at a folder of a drive (a small volume inside a
 #                  large drive: the drive's free space says nothing about it)
-#   prepare        lines "time PATH WHEN", "readonly PATH", "folder PATH", "file PATH SIZE", applied after the
-#                  files are laid out and before the archive is packed (PATH: a drive path or update/NAME)
+#   prepare        lines "time PATH WHEN", "readonly PATH", "folder PATH", "file PATH SIZE", "copy PATH PATH",
+#                  "change PATH OFFSET TEXT", "insert PATH OFFSET TEXT", applied after the files are laid out
+#                  and before the archive is packed (PATH: a drive path, update/NAME, or base/NAME)
+#   base/          made by prepare: the previous release; the updater is built with "updpack build --base"
+#   keep-whole     with base/: "--keep-whole" as well
 #   update-folder  a path below the repository's root: that update folder (code page 932) is packed as it
 #                  stands instead of common/update/ and update/
 #   update-remove  names of files of common/update/ to leave out of the archive
@@ -21,7 +24,8 @@
 #   no-archive     the updater without any "UPDATE" resource
 #   script         the driver's steps (tests/e2e/driver)
 #   expect-files   lines checked after the driver: "exists|absent|folder|readonly|writable|updated|unchanged|
-#                  kept PATH", "same PATH STAGED", "time PATH WHEN", "time-of PATH STAGED", "files FOLDER NAME...";
+#                  kept PATH", "same PATH STAGED", "time PATH WHEN", "time-of PATH STAGED", "files FOLDER NAME...",
+#                  "entry-form NAME FORM" (the form updpack list gives the archive's entry: patch, compressed);
 #                  after a killed run "old-or-new PATH STAGED", "leftovers FOLDER NAME..." (both
 #                  accept the old file under its backup name "NAME.~bkN" beside it)
 # Files named *.ini or *.txt are written in UTF-8 and converted to code page 932 with CRLF line ends.
@@ -210,6 +214,17 @@ prepare() {
             mkdir -p "$(dirname "$target")"
             yes "$path" | head -c "$rest" >"$target" || fail "cannot write $path"
             ;;
+        copy)
+            mkdir -p "$(dirname "$(unix_path "$rest")")"
+            cp -p "$target" "$(unix_path "$rest")" || fail "cannot copy $path to $rest"
+            ;;
+        change | insert) # a next release: TEXT written over the bytes at OFFSET, or inserted there
+            local offset=${rest%% *} text=${rest#* } skip=0
+            [ "$verb" = change ] && skip=${#text}
+            { head -c "$offset" "$target" && printf '%s' "$text" &&
+                tail -c +$((offset + 1 + skip)) "$target"; } >"$target.next" &&
+                mv "$target.next" "$target" || fail "cannot $verb $path"
+            ;;
         *) fail "unknown step $verb in prepare" ;;
         esac
     done <"$scenario/prepare"
@@ -249,7 +264,10 @@ else
         cp "$E2E_UPDATER" "$installer_dir/update.exe" || fail "cannot copy $E2E_UPDATER"
     else
         # The publisher's way. --force: some scenarios break UPDATE.INI on purpose, which build reports.
-        "$updpack" build "$installer_dir/update.exe" "$work/update" --stub "$bin/update.exe" --force \
+        base=()
+        [ -d "$work/base" ] && base=(--base "$work/base")
+        [ -d "$work/base" ] && [ -e "$scenario/keep-whole" ] && base+=(--keep-whole)
+        "$updpack" build "$installer_dir/update.exe" "$work/update" --stub "$bin/update.exe" --force "${base[@]}" \
             >"$work/updpack.log" 2>&1 || fail "updpack build failed: $(cat "$work/updpack.log")"
         [ -z "${E2E_UPDATER:-}" ] || cp "$installer_dir/update.exe" "$E2E_UPDATER" || fail "cannot keep the updater"
     fi
@@ -418,6 +436,11 @@ if [ -f "$scenario/expect-files" ]; then
                 case "$found" in *.~up? | "~"?) left="$left $found" ;; *.~bk? | "~b"?) backups="$backups $found" ;; esac
             done < <(cd "$target" && LC_ALL=C ls -A)
             other="$other: temporary files left:${left:- none}; backups left:${backups:- none}"
+            ;;
+        entry-form)
+            "$updpack" list "$installer_dir/update.exe" >"$work/list.log" 2>&1 || fail "updpack list failed"
+            awk -v name="$path" -v form="$other" '$NF == name && $3 == form { found = 1 } END { exit !found }' \
+                "$work/list.log" || fail "the archive holds no $other entry $path: $(cat "$work/list.log")"
             ;;
         *) fail "unknown check $check in expect-files" ;;
         esac
