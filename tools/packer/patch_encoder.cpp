@@ -122,9 +122,16 @@ struct SuffixIndex {
     const int32_t* order; // the base's suffixes in sorted order
 };
 
-// The longest match of the size bytes at text in the base: its length, and its base position in *at.
+// Matches are looked for up to this length. Without a limit every step of the binary search compares as
+// far as the bytes agree, which in a base of long repeats (zero-filled regions, repeated records) is most of
+// the file at every position: quadratic time. A longer match goes on under the alignment it sets.
+const int64_t MatchSearchLimit = int64_t(1) << 16;
+
+// The longest match of the size bytes at text in the base, up to MatchSearchLimit: its length, and its
+// base position in *at.
 int64_t LongestMatch(const SuffixIndex& index, const unsigned char* text, int64_t size, int64_t* at) {
     *at = 0;
+    if (size > MatchSearchLimit) size = MatchSearchLimit;
     if (index.size == 0 || size == 0) return 0;
     int64_t low = 0, high = index.size - 1;
     while (high - low > 1) {
