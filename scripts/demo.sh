@@ -186,16 +186,18 @@ expect-page info="アップデートは完了しました" next=enabled next-cap
 click next
 expect-exit 1
 EOF
+drive() { # SCRIPT UPDATER STDERR: the driver plays the script against the updater; its status in $status
+    set +e
+    trap - ERR
+    wine_run "$bin/e2e_driver.exe" "Z:$1" "$2" 2>"$3" | sed 's/^step [0-9]*: /   /; s/^PASS .*/   every page as expected/'
+    status=${PIPESTATUS[0]}
+    set -e
+    trap 'echo "FAILED: line $LINENO of scripts/demo.sh: $BASH_COMMAND (exit status $?)"' ERR
+    "$wine_server" -k >/dev/null 2>&1 || true
+}
 say "Running update.exe under Wine, headless, driven through every page"
 echo "   (agreement → 同意する → 次へ → confirmation → 次へ → update → 完了)"
-set +e
-trap - ERR
-wine_run "$bin/e2e_driver.exe" "Z:$demo/script" 'C:\updater\update.exe' 2>"$demo/driver.stderr" |
-    sed 's/^step [0-9]*: /   /; s/^PASS .*/   every page as expected/'
-status=${PIPESTATUS[0]}
-set -e
-trap 'echo "FAILED: line $LINENO of scripts/demo.sh: $BASH_COMMAND (exit status $?)"' ERR
-"$wine_server" -k >/dev/null 2>&1 || true
+drive "$demo/script" 'C:\updater\update.exe' "$demo/driver.stderr"
 listing >"$demo/after.txt"
 
 say "What changed in C:\\SampleGame (sizes in bytes, times UTC)"
@@ -283,14 +285,7 @@ click next
 expect-exit 1
 EOF
 say "Running update-1.02.exe under Wine: the patched files are built from the installed ones"
-set +e
-trap - ERR
-wine_run "$bin/e2e_driver.exe" "Z:$demo/script-1.02" 'C:\updater\update-1.02.exe' 2>"$demo/driver-1.02.stderr" |
-    sed 's/^step [0-9]*: /   /; s/^PASS .*/   every page as expected/'
-status=${PIPESTATUS[0]}
-set -e
-trap 'echo "FAILED: line $LINENO of scripts/demo.sh: $BASH_COMMAND (exit status $?)"' ERR
-"$wine_server" -k >/dev/null 2>&1 || true
+drive "$demo/script-1.02" 'C:\updater\update-1.02.exe' "$demo/driver-1.02.stderr"
 if [ "$status" -ne 0 ]; then
     sed 's/^/   /' "$demo/driver-1.02.stderr" | grep -v 'fixme\|err:' | tail -n 20
     echo "FAILED: update-1.02.exe did not run through to \"完了\" with exit status 1 (driver status $status)"

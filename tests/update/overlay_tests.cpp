@@ -140,14 +140,8 @@ struct DryRun {
 
 DryRun RunDry() {
     static UpdateWalk walk;
-    BeginWalk(&walk, 1);
-    UpdateRunOptions options = {};
-    options.dryRun = 1;
-    options.finder = LookForDisc;
-    RequiredSpace space;
-    int overwriteOnly;
     DryRun run;
-    run.outcome = RunUpdateEngine(nullptr, options, &walk, &space, &overwriteOnly);
+    run.outcome = RunEngineDry(&walk);
     for (int32_t i = 0; i < walk.archiveCount; ++i)
         run.archive.push_back(walk.archive[i].verdict);
     for (int32_t i = 0; i < walk.copyCount; ++i)

@@ -112,14 +112,7 @@ TEST_CASE("a patched item is built from the installed file when it is the base, 
             bool refused = row.verdict == VerdictRefused;
             if (dry) {
                 static UpdateWalk walk;
-                BeginWalk(&walk, 1);
-                UpdateRunOptions options = {};
-                options.dryRun = 1;
-                options.finder = LookForDisc;
-                RequiredSpace space;
-                int overwriteOnly;
-                UpdateOutcome outcome = RunUpdateEngine(nullptr, options, &walk, &space, &overwriteOnly);
-                CHECK(outcome == (refused ? UpdateFailed : UpdateCompleted));
+                CHECK(RunEngineDry(&walk) == (refused ? UpdateFailed : UpdateCompleted));
                 REQUIRE(walk.archiveCount == 2);
                 CHECK(walk.archive[1].verdict == row.verdict);
                 if (refused) CHECK(walk.archive[1].refusal == RefusedNotPatchBase);

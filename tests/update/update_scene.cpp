@@ -66,6 +66,16 @@ ArchiveFile PatchFile(const std::string& name, const std::string& base, const st
             static_cast<uint32_t>(result.size())};
 }
 
+UpdateOutcome RunEngineDry(UpdateWalk* walk) {
+    BeginWalk(walk, 1);
+    UpdateRunOptions options = {};
+    options.dryRun = 1;
+    options.finder = LookForDisc;
+    RequiredSpace space;
+    int overwriteOnly;
+    return RunUpdateEngine(nullptr, options, walk, &space, &overwriteOnly);
+}
+
 uint64_t FileTimeOf(int year, int month, int day) {
     // Days from the civil date (proleptic Gregorian), then seconds since 1970.
     int y = year - (month <= 2 ? 1 : 0);

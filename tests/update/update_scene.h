@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "update/plan_execution.h"
 
 #include <cstdint>
 #include <string>
@@ -45,6 +46,10 @@ struct Scene {
     // Maps a drive letter to root + "/" + folder (null: a drive without a disc).
     void MapDrive(char letter, const char* folder, UINT type);
 };
+
+// The engine run dry over the scene's plan, as updpack's plan runs it (discs only looked for), into walk,
+// begun here; the caller ends it.
+UpdateOutcome RunEngineDry(UpdateWalk* walk);
 
 // Host file helpers (paths are host paths).
 void WriteHostFile(const std::string& path, const std::string& content);
