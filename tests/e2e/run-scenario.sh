@@ -9,7 +9,7 @@
 #   drives         lines "L: cdrom|cdrom-empty|hd|small SIZE" (cdrom-empty: a CD-ROM drive without a disc; small: a tmpfs of SIZE, skipped when mounting is refused);
 #                  "L:\FOLDER small SIZE" mounts such a tmpfs at a folder of a drive (a small volume inside a
 #                  large drive: the drive's free space says nothing about it)
-#   prepare        lines "time PATH WHEN", "readonly PATH", "folder PATH", "file PATH SIZE", "copy PATH PATH",
+#   prepare        lines "time PATH WHEN", "readonly PATH", "folder PATH", "file PATH SIZE", "random PATH SIZE", "copy PATH PATH",
 #                  "change PATH OFFSET TEXT", "insert PATH OFFSET TEXT", applied after the files are laid out
 #                  and before the archive is packed (PATH: a drive path, update/NAME, or base/NAME)
 #   base/          made by prepare: the previous release; the updater is built with "updpack build --base"
@@ -213,6 +213,10 @@ prepare() {
         file)
             mkdir -p "$(dirname "$target")"
             yes "$path" | head -c "$rest" >"$target" || fail "cannot write $path"
+            ;;
+        random) # SIZE bytes that do not repeat, as a packed data file's
+            mkdir -p "$(dirname "$target")"
+            head -c "$rest" /dev/urandom >"$target" || fail "cannot write $path"
             ;;
         copy)
             mkdir -p "$(dirname "$(unix_path "$rest")")"
