@@ -214,9 +214,11 @@ prepare() {
             mkdir -p "$(dirname "$target")"
             yes "$path" | head -c "$rest" >"$target" || fail "cannot write $path"
             ;;
-        random) # SIZE bytes that do not repeat, as a packed data file's
+        random) # SIZE bytes that do not repeat, as a packed data file's; the same for the same PATH, since
+            # the kill test packs its updater once for many runs
             mkdir -p "$(dirname "$target")"
-            head -c "$rest" /dev/urandom >"$target" || fail "cannot write $path"
+            python3 -c 'import random, sys; sys.stdout.buffer.write(random.Random(sys.argv[1]).randbytes(int(sys.argv[2])))' \
+                "$path" "$rest" >"$target" || fail "cannot write $path"
             ;;
         copy)
             mkdir -p "$(dirname "$(unix_path "$rest")")"
