@@ -372,6 +372,8 @@ TEST_CASE("the progress line: files, bytes and the time left, in words") {
     };
     const Case cases[] = {
         {0, 4, 0, 2000000, 3, "0/4 files, 0.0/2.0 MB, time left not yet known"},
+        {1, 6, 200, 110000000, 3, "1/6 files, 0.0/110.0 MB, time left not yet known"},
+        {2, 6, 1100000, 110000000, 3, "2/6 files, 1.1/110.0 MB, about 4 min 57 s left"},
         {1, 4, 500000, 2000000, 2, "1/4 files, 0.5/2.0 MB, about 6 s left"},
         {2, 4, 1000000, 2000000, 90, "2/4 files, 1.0/2.0 MB, about 1 min 30 s left"},
         {1, 4, 1000000, 4000000, 65.2, "1/4 files, 1.0/4.0 MB, about 3 min 16 s left"},

@@ -175,6 +175,7 @@ int RunInOrder(const std::vector<uint64_t>& sizes, unsigned workers, const std::
         guard.lock();
         queue.taken = item + 1;
         queue.held -= sizes[item];
+        // Before the workers wake: a failed delivery must let none of them claim another item.
         queue.stopping = !delivered;
         queue.changed.notify_all();
         ShowProgress(meter, queue.finishedCount, queue.finishedBytes, ProgressClock());

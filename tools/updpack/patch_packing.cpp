@@ -201,8 +201,7 @@ int EncodeFileEntries(const char* folder, const PackedFile& file, const std::str
                        &encoded.streamSize))
         return 0;
     encoded.wholeSize = encoded.stream ? encoded.streamSize : encoded.size;
-    if (encoded.outcome == PatchTaken &&
-        encoded.patchSize * 100 > encoded.wholeSize * PatchShareLimitPercent)
+    if (encoded.outcome == PatchTaken && encoded.patchSize * 100 > encoded.wholeSize * PatchShareLimitPercent)
         encoded.outcome = PatchSavesLittle;
     encoded.whole = encoded.outcome != PatchTaken || keepWhole;
     // What waits for its turn to be written keeps only what its entries store.

@@ -10,6 +10,9 @@
 
 namespace {
 const double MegaByte = 1e6;
+// Below this share of the work done, the time left would be a wild guess (a small first file of a large
+// folder foretells hours).
+const double EstimateShare = 0.01;
 
 // "about 1 min 05 s left" and the like; the estimate is rough, so it is said as rough.
 void FormatTimeLeft(char* text, size_t capacity, double seconds) {
@@ -55,7 +58,7 @@ void FormatProgress(char* text, size_t capacity, size_t filesDone, size_t files,
                            : 1;
     if (share >= 1)
         snprintf(left, sizeof left, "done in %.0f s", elapsed);
-    else if (share <= 0 || elapsed <= 0)
+    else if (share < EstimateShare || elapsed <= 0)
         snprintf(left, sizeof left, "time left not yet known");
     else
         FormatTimeLeft(left, sizeof left, elapsed * (1 - share) / share);
