@@ -23,9 +23,6 @@ const int WorkerThreadsAvailable = 0;
 
 namespace {
 const unsigned WorkerLimit = 64;
-// Results waiting for their turn hold memory (a file's content or its coded form). A worker runs more than
-// one item per worker ahead of the calling thread only while the waiting items are this small in all.
-const uint64_t AheadBytesLimit = uint64_t(32) << 20;
 // The calling thread looks at the progress this often while it waits.
 const std::chrono::milliseconds ProgressTick(100);
 
@@ -101,7 +98,7 @@ struct WorkQueue {
     std::condition_variable changed; // an item was finished or taken, or the run stops
     size_t next = 0;                 // the next item a worker claims
     size_t taken = 0;                // items the calling thread has taken
-    uint64_t held = 0;               // bytes of the items claimed and not yet taken
+    uint64_t waiting = 0;            // bytes of the items finished and not yet taken
     int stopping = 0;                // the calling thread takes no more: claim nothing new
     size_t finishedCount = 0;
     uint64_t finishedBytes = 0;
@@ -112,8 +109,7 @@ struct WorkQueue {
 
 int MayClaim(const WorkQueue& queue) {
     if (queue.stopping || queue.next >= queue.sizes->size()) return 1;
-    return queue.next < queue.taken + queue.workers ||
-           queue.held + (*queue.sizes)[queue.next] <= AheadBytesLimit;
+    return queue.next < queue.taken + queue.workers || queue.waiting <= AheadBytesLimit;
 }
 
 void RunWorker(WorkQueue* queue) {
@@ -122,7 +118,6 @@ void RunWorker(WorkQueue* queue) {
         queue->changed.wait(guard, [queue] { return MayClaim(*queue); });
         if (queue->stopping || queue->next >= queue->sizes->size()) return;
         size_t item = queue->next++;
-        queue->held += (*queue->sizes)[item];
         guard.unlock();
         // Only this worker touches the item's slot until it is marked finished.
         HoldReports(&queue->reports[item]);
@@ -133,6 +128,7 @@ void RunWorker(WorkQueue* queue) {
         queue->finished[item] = 1;
         ++queue->finishedCount;
         queue->finishedBytes += (*queue->sizes)[item];
+        queue->waiting += (*queue->sizes)[item];
         queue->changed.notify_all();
     }
 }
@@ -174,7 +170,7 @@ int RunInOrder(const std::vector<uint64_t>& sizes, unsigned workers, const std::
 
         guard.lock();
         queue.taken = item + 1;
-        queue.held -= sizes[item];
+        queue.waiting -= sizes[item];
         // Before the workers wake: a failed delivery must let none of them claim another item.
         queue.stopping = !delivered;
         queue.changed.notify_all();

@@ -36,9 +36,12 @@ unsigned WorkerCount();
 // the calling thread in the order of the items. The Report lines of work(i) come out when item i is
 // delivered, then what deliver puts in said (on stdout), then deliver's own Report lines. The first
 // deliver that returns 0 ends the run: no item after it is delivered, and none more is begun. sizes[i]
-// is item i's bytes: no worker runs more than one item per worker ahead of delivery, unless the items
-// waiting are small. On a terminal, a run that lasts shows its progress on stderr (ProgressMeter).
-// Returns what the last deliver returned (1 when there are no items).
+// is item i's bytes. Each worker works on one item at a time; the items worked on and waiting for their
+// turn are at most one a worker, except that a worker begins another item while the finished items
+// waiting hold at most AheadBytesLimit bytes (a small file need not wait for a large one before it). On a
+// terminal, a run that lasts shows its progress on stderr (ProgressMeter). Returns what the last deliver
+// returned (1 when there are no items).
+const uint64_t AheadBytesLimit = uint64_t(32) << 20;
 int RunInOrder(const std::vector<uint64_t>& sizes, unsigned workers, const std::function<int(size_t)>& work,
                const std::function<int(size_t, int, std::string&)>& deliver);
 
