@@ -13,12 +13,12 @@
 // The one switch for hosts without threads: mingw-w64's compilers of the win32 thread model have no
 // std::thread, and the Windows updpack then works on one item at a time in the calling thread.
 #if defined(_GLIBCXX_HAS_GTHREADS)
+#define UPDPACK_WORKER_THREADS 1
 #include <condition_variable>
 #include <mutex>
 #include <thread>
-const int WorkerThreadsAvailable = 1;
 #else
-const int WorkerThreadsAvailable = 0;
+#define UPDPACK_WORKER_THREADS 0
 #endif
 
 namespace {
@@ -49,7 +49,7 @@ int Deliver(const std::function<int(size_t, int, std::string&)>& deliver, size_t
 } // namespace
 
 unsigned WorkerCount() {
-    if (!WorkerThreadsAvailable) return 1;
+#if UPDPACK_WORKER_THREADS
     const char* forced = getenv("UPDPACK_WORKERS");
     if (forced && *forced) {
         char* end = nullptr;
@@ -57,7 +57,6 @@ unsigned WorkerCount() {
         if (*end == '\0' && count >= 1)
             return count < WorkerLimit ? static_cast<unsigned>(count) : WorkerLimit;
     }
-#if defined(_GLIBCXX_HAS_GTHREADS)
     unsigned cores = std::thread::hardware_concurrency();
     if (cores > WorkerLimit) return WorkerLimit;
     return cores ? cores : 1;
@@ -66,7 +65,7 @@ unsigned WorkerCount() {
 #endif
 }
 
-#if !defined(_GLIBCXX_HAS_GTHREADS)
+#if !UPDPACK_WORKER_THREADS
 int RunInOrder(const std::vector<uint64_t>& sizes, unsigned, const std::function<int(size_t)>& work,
                const std::function<int(size_t, int, std::string&)>& deliver) {
     ProgressMeter meter;
