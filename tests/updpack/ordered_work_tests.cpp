@@ -137,6 +137,26 @@ Bytes Pack(const Folders& f, int withBase, int keepWhole, std::string& output) {
 }
 } // namespace
 
+TEST_CASE("the workers: one a core, or as many as UPDPACK_WORKERS says") {
+    unsigned cores = std::thread::hardware_concurrency();
+    cores = cores ? cores : 1;
+    struct Case {
+        const char* value; // null: not set
+        unsigned workers;  // 0: one a core
+    };
+    const Case cases[] = {{nullptr, 0}, {"", 0},  {"0", 0},   {"two", 0},   {"3x", 0},
+                          {"-1", 0},    {"1", 1}, {"64", 64}, {"1000", 64}, {"99999999999999999999", 64}};
+    for (const Case& c : cases) {
+        CAPTURE(c.value ? c.value : "(not set)");
+        if (c.value)
+            setenv("UPDPACK_WORKERS", c.value, 1);
+        else
+            unsetenv("UPDPACK_WORKERS");
+        CHECK(WorkerCount() == (c.workers ? c.workers : cores));
+    }
+    unsetenv("UPDPACK_WORKERS");
+}
+
 TEST_CASE("work is delivered once per item, in order, with its messages, whatever the workers") {
     const size_t ItemCounts[] = {0, 1, 2, 7, 60};
     for (unsigned workers : WorkerCounts) {

@@ -51,7 +51,8 @@ int Deliver(const std::function<int(size_t, int, std::string&)>& deliver, size_t
 unsigned WorkerCount() {
 #if UPDPACK_WORKER_THREADS
     const char* forced = getenv("UPDPACK_WORKERS");
-    if (forced && *forced) {
+    // Digits only: strtoul would take "-1" for the largest number.
+    if (forced && *forced >= '0' && *forced <= '9') {
         char* end = nullptr;
         unsigned long count = strtoul(forced, &end, 10);
         if (*end == '\0' && count >= 1)
