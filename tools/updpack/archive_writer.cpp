@@ -75,44 +75,54 @@ int BeginArchiveInMemory(ArchiveWriter& writer, const char* label, uint64_t imag
     return StartImage(writer);
 }
 
-int AddArchiveEntry(ArchiveWriter& writer, const std::string& archiveName, uint64_t fileTime,
-                    const unsigned char* content, uint32_t size) {
+int CompressEntry(const std::string& label, const std::string& archiveName, const unsigned char* content,
+                  uint32_t size, unsigned char** stream, uint32_t* streamSize) {
+    size_t compressedSize = 0;
+    unsigned char* compressed = Compress(content, size, &compressedSize);
+    *stream = nullptr;
+    *streamSize = 0;
+    if (!compressed) {
+        Report("%s: out of memory compressing %s", label.c_str(), PrintableName(archiveName.c_str()).c_str());
+        return 0;
+    }
+    if (compressedSize == 0 || compressedSize >= size) {
+        free(compressed);
+        return 1;
+    }
+    // The buffer was made for the worst case; a stream that waits for its turn to be written keeps only
+    // its own bytes.
+    unsigned char* fitted = static_cast<unsigned char*>(realloc(compressed, compressedSize));
+    *stream = fitted ? fitted : compressed;
+    *streamSize = static_cast<uint32_t>(compressedSize);
+    return 1;
+}
+
+int AddWholeEntry(ArchiveWriter& writer, const std::string& archiveName, uint64_t fileTime,
+                  const unsigned char* content, uint32_t size, const unsigned char* stream,
+                  uint32_t streamSize) {
     if (archiveName.empty() || archiveName.size() >= ArchiveNameCapacity) {
         Report("%s: entry name of %zu bytes does not fit", writer.finalPath.c_str(), archiveName.size());
         return 0;
     }
-    size_t streamSize = 0;
-    unsigned char* stream = Compress(content, size, &streamSize);
-    if (!stream) {
-        Report("%s: out of memory compressing %s", writer.finalPath.c_str(),
-               PrintableName(archiveName.c_str()).c_str());
-        return 0;
-    }
-    int compressed = streamSize > 0 && streamSize < size;
-    const unsigned char* stored = compressed ? stream : content;
-    uint32_t storedSize = compressed ? static_cast<uint32_t>(streamSize) : size;
+    const unsigned char* stored = stream ? stream : content;
+    uint32_t storedSize = stream ? streamSize : size;
 
     ArchiveEntry entry;
     memset(&entry, 0, sizeof entry);
     memcpy(entry.name, archiveName.data(), archiveName.size());
-    entry.flags = compressed ? ArchiveEntryCompressed : ArchiveEntryStored;
+    entry.flags = stream ? ArchiveEntryCompressed : ArchiveEntryStored;
     entry.fileTime.dwLowDateTime = static_cast<DWORD>(fileTime);
     entry.fileTime.dwHighDateTime = static_cast<DWORD>(fileTime >> 32);
     entry.size = size;
     entry.storedSize = storedSize;
 
-    int written = 0;
     uint64_t dataEnd = writer.dataEnd + Padded(storedSize);
     // Every entry adds at least a directory record, so an image whose data already reach the limit is lost.
-    if (dataEnd >= writer.imageLimit) {
-        RefuseImageSize(writer, dataEnd);
-    } else {
-        static const unsigned char zeros[16] = {};
-        written = WriteAll(writer, stored, storedSize) &&
-                  WriteAll(writer, zeros, dataEnd - writer.dataEnd - storedSize);
-    }
-    free(stream);
-    if (!written) return 0;
+    if (dataEnd >= writer.imageLimit) return RefuseImageSize(writer, dataEnd);
+    static const unsigned char zeros[16] = {};
+    if (!WriteAll(writer, stored, storedSize) ||
+        !WriteAll(writer, zeros, dataEnd - writer.dataEnd - storedSize))
+        return 0;
     writer.dataEnd = dataEnd;
     writer.entries.push_back(entry);
     return 1;

@@ -16,6 +16,8 @@
 
 namespace {
 const char ProfileName[] = "UPDATE.INI";
+// A new file whose previous release is missing or of another size: changed without a byte read.
+const uint64_t NotCompared = ~uint64_t(0);
 
 struct ReleaseFile {
     std::string relative; // UTF-8, "/" between parts
@@ -166,13 +168,32 @@ int DiffReleases(const char* oldDir, const char* newDir, const char* outDir, con
 
     std::map<std::string, ReleaseFile> oldFiles, newFiles;
     if (!ListRelease(oldDir, "", 0, oldFiles) || !ListRelease(newDir, "", 0, newFiles)) return 0;
-    std::vector<const ReleaseFile*> changed;
+    // Files of one size in both releases are read and compared on every core; the rest are new or changed
+    // by their size alone.
+    std::vector<const ReleaseFile*> fresh;
+    std::vector<uint64_t> compared;
     for (const auto& entry : newFiles) {
         auto old = oldFiles.find(entry.first);
-        if (old == oldFiles.end() || old->second.size != entry.second.size ||
-            !SameContent(HostJoin(oldDir, entry.first), HostJoin(newDir, entry.first)))
-            changed.push_back(&entry.second);
+        fresh.push_back(&entry.second);
+        compared.push_back(old != oldFiles.end() && old->second.size == entry.second.size ? entry.second.size
+                                                                                          : NotCompared);
     }
+    std::vector<unsigned char> same(fresh.size(), 0);
+    std::vector<uint64_t> sizes;
+    for (uint64_t size : compared)
+        sizes.push_back(size == NotCompared ? 0 : size);
+    std::vector<const ReleaseFile*> changed;
+    RunInOrder(
+        sizes, WorkerCount(),
+        [&](size_t i) {
+            same[i] = compared[i] != NotCompared &&
+                      SameContent(HostJoin(oldDir, fresh[i]->relative), HostJoin(newDir, fresh[i]->relative));
+            return 1;
+        },
+        [&](size_t i, int, std::string&) {
+            if (!same[i]) changed.push_back(fresh[i]);
+            return 1;
+        });
     for (const auto& entry : oldFiles) {
         if (!newFiles.count(entry.first))
             Report("warning: %s: the new release no longer has it, and an update cannot delete it",

@@ -58,6 +58,7 @@ int CollectFolder(const char* folder, const char* archivePath, std::vector<Packe
         }
         PackedFile file;
         file.hostName = item.name;
+        file.size = item.size;
         // Each refusal is reported, so that one run names every file the publisher has to rename.
         if (!ArchiveNameFromHost(item.name.c_str(), file.archiveName) || !CheckFileStatus(item)) {
             collected = 0;
@@ -84,16 +85,23 @@ int CollectFolder(const char* folder, const char* archivePath, std::vector<Packe
 
 int PackFiles(ArchiveWriter& writer, const char* folder, const std::vector<PackedFile>& files,
               const PatchChoice& choice) {
-    int packed = 1;
-    for (size_t i = 0; packed && i < files.size(); ++i) {
-        uint32_t size = 0;
-        uint64_t fileTime = 0;
-        std::string label = "\"" + files[i].hostName + "\"";
-        unsigned char* content = ReadHostFile(HostJoin(folder, files[i].hostName).c_str(), label.c_str(),
-                                              EntrySizeLimit, RefuseLinks, &size, &fileTime);
-        packed = content && AddFileEntries(writer, files[i], fileTime, content, size, choice.keepWhole);
-        free(content);
-    }
+    std::vector<EncodedFile> encoded(files.size());
+    std::vector<uint64_t> sizes;
+    for (const PackedFile& file : files)
+        sizes.push_back(file.size);
+    // The workers read the archive's name for their messages while the writer grows the archive.
+    const std::string label = writer.finalPath;
+    int packed = RunInOrder(
+        sizes, WorkerCount(),
+        [&](size_t i) { return EncodeFileEntries(folder, files[i], label, choice.keepWhole, encoded[i]); },
+        [&](size_t i, int worked, std::string& said) {
+            int written = worked && WriteFileEntries(writer, files[i], encoded[i], said);
+            ReleaseEncodedFile(encoded[i]);
+            return written;
+        });
+    // Files a worker finished after the run stopped.
+    for (EncodedFile& file : encoded)
+        ReleaseEncodedFile(file);
     if (!packed) {
         AbandonArchive(writer);
         return 0;

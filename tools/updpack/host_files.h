@@ -106,6 +106,10 @@ std::string ArchiveNameSortKey(const char* archiveName);
 // answer one there); on Windows a box is on screen for the user to answer, and none is counted.
 int HostMessageBoxesShown();
 
+// Whether standard error is a terminal (a console on Windows), where a progress line can be drawn over
+// itself.
+int HostErrorIsTerminal();
+
 // Converts UTF-8 to code page 932 and back exactly; 0 when a character has no form on the other side.
 int CodePage932FromUtf8(const char* text, std::string& result);
 int Utf8FromCodePage932(const char* text, std::string& result);

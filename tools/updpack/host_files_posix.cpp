@@ -436,3 +436,7 @@ int Utf8FromCodePage932(const char* text, std::string& result) {
 int HostMessageBoxesShown() {
     return Standin::MessageBoxesOnStandardError();
 }
+
+int HostErrorIsTerminal() {
+    return isatty(STDERR_FILENO);
+}

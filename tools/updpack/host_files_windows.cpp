@@ -9,8 +9,10 @@
 #include "platform/text_format.h"
 #include "platform/win32.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <io.h>
 
 namespace {
 const UINT CodePage932 = 932;
@@ -489,4 +491,8 @@ int Utf8FromCodePage932(const char* text, std::string& result) {
 
 int HostMessageBoxesShown() {
     return 0;
+}
+
+int HostErrorIsTerminal() {
+    return _isatty(_fileno(stderr));
 }

@@ -127,7 +127,10 @@ void PrintToolHelp(FILE* out) {
           "ARCHIVE may also be an updater program (list, test, extract, plan).\n",
           out);
     PrintStubPlaces(out);
-    fputs("\nExit status: 0 done, 1 refused or failed, 2 wrong usage.\n", out);
+    fputs("\ncreate, build and diff work on every core (UPDPACK_WORKERS=N: on N), the result the same\n"
+          "whatever their number; on a terminal, a run that lasts shows its progress on stderr.\n"
+          "\nExit status: 0 done, 1 refused or failed, 2 wrong usage.\n",
+          out);
 }
 
 const Command* FindCommand(const char* name) {

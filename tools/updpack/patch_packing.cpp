@@ -21,6 +21,8 @@ namespace {
 const uint64_t PatchShareLimitPercent = 90;
 // The suffix array of the base takes four bytes a byte: the encoder indexes bases below 2 GiB.
 const uint64_t BaseSizeLimit = uint64_t(1) << 31;
+// The archive's size fields are 32-bit.
+const uint64_t EntrySizeLimit = uint64_t(1) << 32;
 const int FolderDepthLimit = 32;
 
 int IsLeadByte932(unsigned char c) {
@@ -176,33 +178,72 @@ int FindPatchBases(const char* folder, const char* baseFolder, std::vector<Packe
     return 1;
 }
 
-int AddFileEntries(ArchiveWriter& writer, const PackedFile& file, uint64_t fileTime,
-                   const unsigned char* content, uint32_t size, int keepWhole) {
-    if (file.basePath.empty()) return AddArchiveEntry(writer, file.archiveName, fileTime, content, size);
-    std::string printable = PrintableName(file.archiveName.c_str());
-    uint32_t baseSize = 0;
-    unsigned char* base = ReadHostFile(file.basePath.c_str(), file.basePath.c_str(), uint64_t(1) << 32,
-                                       FollowLinks, &baseSize, nullptr);
-    if (!base) return 0;
-    std::vector<unsigned char> patch;
-    int encoded = baseSize < BaseSizeLimit && EncodePatch(base, baseSize, content, size, patch);
-    free(base);
-    if (!encoded) {
-        printf("%s: whole: no patch is made against a base of 2 GiB or more, or without the memory for one\n",
-               printable.c_str());
-        return AddArchiveEntry(writer, file.archiveName, fileTime, content, size);
+int EncodeFileEntries(const char* folder, const PackedFile& file, const std::string& label, int keepWhole,
+                      EncodedFile& encoded) {
+    std::string fileLabel = "\"" + file.hostName + "\"";
+    encoded.content = ReadHostFile(HostJoin(folder, file.hostName).c_str(), fileLabel.c_str(), EntrySizeLimit,
+                                   RefuseLinks, &encoded.size, &encoded.fileTime);
+    if (!encoded.content) return 0;
+    // The patch first and its base freed before the file is compressed: the suffix array and the parse are
+    // the two large blocks, and they never meet.
+    if (!file.basePath.empty()) {
+        uint32_t baseSize = 0;
+        unsigned char* base = ReadHostFile(file.basePath.c_str(), file.basePath.c_str(), EntrySizeLimit,
+                                           FollowLinks, &baseSize, nullptr);
+        if (!base) return 0;
+        int made = baseSize < BaseSizeLimit &&
+                   EncodePatch(base, baseSize, encoded.content, encoded.size, encoded.patch);
+        free(base);
+        encoded.outcome = made ? PatchTaken : PatchNotMade;
+        encoded.patchSize = encoded.patch.size();
     }
-    // The whole entry as AddArchiveEntry would store it: compressed when that is smaller.
-    std::vector<unsigned char> stream(CompressBound(size) ? CompressBound(size) : 1);
-    size_t streamSize = CompressBlock(content, size, stream.data(), stream.size());
-    uint64_t whole = streamSize > 0 && streamSize < size ? streamSize : size;
-    int patched = patch.size() * 100 <= whole * PatchShareLimitPercent;
-    printf("%s: %s: patch %zu bytes, whole %llu bytes\n", printable.c_str(),
-           patched ? (keepWhole ? "patch and whole" : "patch") : "whole: the patch saves too little",
-           patch.size(), static_cast<unsigned long long>(whole));
-    if ((!patched || keepWhole) && !AddArchiveEntry(writer, file.archiveName, fileTime, content, size))
+    if (!CompressEntry(label, file.archiveName, encoded.content, encoded.size, &encoded.stream,
+                       &encoded.streamSize))
         return 0;
-    return !patched || AddPatchEntry(writer, file.archiveName, fileTime, patch, size);
+    encoded.wholeSize = encoded.stream ? encoded.streamSize : encoded.size;
+    if (encoded.outcome == PatchTaken && encoded.patchSize * 100 > encoded.wholeSize * PatchShareLimitPercent)
+        encoded.outcome = PatchSavesLittle;
+    encoded.whole = encoded.outcome != PatchTaken || keepWhole;
+    // What waits for its turn to be written keeps only what its entries store.
+    if (encoded.outcome != PatchTaken) std::vector<unsigned char>().swap(encoded.patch);
+    if (!encoded.whole) {
+        free(encoded.stream);
+        encoded.stream = nullptr;
+    }
+    if (!encoded.whole || encoded.stream) {
+        free(encoded.content);
+        encoded.content = nullptr;
+    }
+    return 1;
+}
+
+int WriteFileEntries(ArchiveWriter& writer, const PackedFile& file, const EncodedFile& encoded,
+                     std::string& said) {
+    std::string printable = PrintableName(file.archiveName.c_str());
+    if (encoded.outcome == PatchNotMade)
+        said += printable +
+                ": whole: no patch is made against a base of 2 GiB or more, or without the memory "
+                "for one\n";
+    if (encoded.outcome == PatchSavesLittle || encoded.outcome == PatchTaken)
+        said += printable + ": " +
+                (encoded.outcome == PatchSavesLittle ? "whole: the patch saves too little"
+                 : encoded.whole                     ? "patch and whole"
+                                                     : "patch") +
+                ": patch " + std::to_string(encoded.patchSize) + " bytes, whole " +
+                std::to_string(encoded.wholeSize) + " bytes\n";
+    if (encoded.whole && !AddWholeEntry(writer, file.archiveName, encoded.fileTime, encoded.content,
+                                        encoded.size, encoded.stream, encoded.streamSize))
+        return 0;
+    return encoded.outcome != PatchTaken ||
+           AddPatchEntry(writer, file.archiveName, encoded.fileTime, encoded.patch, encoded.size);
+}
+
+void ReleaseEncodedFile(EncodedFile& encoded) {
+    free(encoded.content);
+    free(encoded.stream);
+    encoded.content = nullptr;
+    encoded.stream = nullptr;
+    std::vector<unsigned char>().swap(encoded.patch);
 }
 
 int FindBaseFile(const char* baseFolder, const char* archiveName, const unsigned char* patch,

@@ -8,7 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,53 @@ const uint64_t ArchiveImageLimit = uint64_t(1) << 32;
 
 // report.cpp
 void Report(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+// Makes Report on this thread append its lines to held instead of writing them; null writes again.
+void HoldReports(std::string* held);
+
+// ordered_work.cpp: work on every core, taken in order.
+// The workers a run uses: UPDPACK_WORKERS when it is a number from 1 (to measure, or to compare with one
+// worker), else one a core; 1 where the build has no threads.
+unsigned WorkerCount();
+// Runs work(i) for every item i on up to workers threads, and deliver(i, what work(i) returned, said) on
+// the calling thread in the order of the items. The Report lines of work(i) come out when item i is
+// delivered, then what deliver puts in said (on stdout), then deliver's own Report lines. The first
+// deliver that returns 0 ends the run: no item after it is delivered, and none more is begun. sizes[i]
+// is item i's bytes. Each worker works on one item at a time; the items worked on and waiting for their
+// turn are at most one a worker, except that a worker begins another item while the finished items
+// waiting hold at most AheadBytesLimit bytes (a small file need not wait for a large one before it). On a
+// terminal, a run that lasts shows its progress on stderr (ProgressMeter). Returns what the last deliver
+// returned (1 when there are no items).
+const uint64_t AheadBytesLimit = uint64_t(32) << 20;
+int RunInOrder(const std::vector<uint64_t>& sizes, unsigned workers, const std::function<int(size_t)>& work,
+               const std::function<int(size_t, int, std::string&)>& deliver);
+
+// progress_meter.cpp: the progress line of a run that lasts, drawn over itself on a terminal.
+struct ProgressMeter {
+    FILE* out;      // the terminal's stream; null: nothing is shown
+    double start;   // seconds on ProgressClock when the run began
+    double drawnAt; // when the line was last drawn (start before the first time)
+    int drawn;      // the line was drawn at least once: the end completes it with a line feed
+    size_t files, filesDone;
+    uint64_t bytes, bytesDone;
+    size_t shownLength; // characters of the line on screen now; 0 when it is off
+};
+// Nothing is shown before the run has lasted ProgressDelay seconds, and the line is drawn at most once
+// every ProgressInterval seconds.
+const double ProgressDelay = 2.0;
+const double ProgressInterval = 0.25;
+// Seconds from an arbitrary start, never going back.
+double ProgressClock();
+// "3/40 files, 12.5/80.0 MB, about 1 min 05 s left": the time left as the bytes done so far foretell it
+// (files where there are no bytes).
+void FormatProgress(char* text, size_t capacity, size_t filesDone, size_t files, uint64_t bytesDone,
+                    uint64_t bytes, double elapsed);
+void BeginProgress(ProgressMeter& meter, FILE* out, size_t files, uint64_t bytes, double now);
+// Takes the counts, and draws them over the line when it is due.
+void ShowProgress(ProgressMeter& meter, size_t filesDone, uint64_t bytesDone, double now);
+// Takes the line off the screen, for a message to take its place; the next drawing puts it back.
+void ClearProgress(ProgressMeter& meter);
+// Draws the last counts and ends the line, when the line was ever shown.
+void EndProgress(ProgressMeter& meter, double now);
 
 // name_conversion.cpp: names as the host writes them (UTF-8) and as the archive holds them (code page 932).
 // ArchiveNameFromHost refuses a name that does not convert, does not convert back to the very same host name,
@@ -64,9 +113,16 @@ struct ArchiveWriter {
 int BeginArchive(ArchiveWriter& writer, const char* path, uint64_t imageLimit);
 int BeginArchiveInMemory(ArchiveWriter& writer, const char* label, uint64_t imageLimit,
                          std::vector<unsigned char>* image);
-// Adds one entry: compressed when that makes it smaller, stored as is otherwise.
-int AddArchiveEntry(ArchiveWriter& writer, const std::string& archiveName, uint64_t fileTime,
-                    const unsigned char* content, uint32_t size);
+// A whole entry is compressed when that makes it smaller, stored as is otherwise; the two steps may run on
+// different threads. CompressEntry: the compressed form in a new malloc buffer of *streamSize bytes, or null
+// when compressing does not make the entry smaller (it stores content as is); 0 when no memory was to be
+// had, reported with label (the archive's name in messages).
+int CompressEntry(const std::string& label, const std::string& archiveName, const unsigned char* content,
+                  uint32_t size, unsigned char** stream, uint32_t* streamSize);
+// AddWholeEntry: the entry of content, stored as stream when that is given, else as content.
+int AddWholeEntry(ArchiveWriter& writer, const std::string& archiveName, uint64_t fileTime,
+                  const unsigned char* content, uint32_t size, const unsigned char* stream,
+                  uint32_t streamSize);
 // Adds a patch entry (ArchiveEntryPatch): the patch stored as it is, the result's size as the entry's.
 int AddPatchEntry(ArchiveWriter& writer, const std::string& archiveName, uint64_t fileTime,
                   const std::vector<unsigned char>& patch, uint32_t resultSize);
@@ -80,6 +136,7 @@ struct PackedFile {
     std::string hostName;
     std::string archiveName;
     std::string basePath; // build --base: the previous release of the file (host path), or empty
+    uint64_t size = 0;    // bytes, as the folder's listing gave them (for progress and memory bounds)
 };
 // How updpack build --base packs a file whose previous release it has.
 struct PatchChoice {
@@ -92,7 +149,8 @@ struct PatchChoice {
 int CollectFolder(const char* folder, const char* archivePath, std::vector<PackedFile>& files);
 // Adds the collected files to a begun archive and finishes it; abandons it on failure. A file with a base
 // path goes in as a patch when that is at most 90 % of its whole entry (patch_packing.cpp), and whole too
-// with choice.keepWhole.
+// with choice.keepWhole. The files are compressed and patched on WorkerCount() threads and written in
+// their order: the image is the same whatever the number of workers.
 int PackFiles(ArchiveWriter& writer, const char* folder, const std::vector<PackedFile>& files,
               const PatchChoice& choice = PatchChoice{nullptr, 0});
 // updpack create. imageLimit is ArchiveImageLimit except in tests.
@@ -103,10 +161,36 @@ int CreateArchive(const char* archivePath, const char* folder, uint64_t imageLim
 // data file ("d"), and whose previous release is at the same path in baseFolder; a file listed more than
 // once keeps none. Reports what it leaves whole and why.
 int FindPatchBases(const char* folder, const char* baseFolder, std::vector<PackedFile>& files);
-// The entry that stands for content: its patch when that is small enough, and the whole content when the
-// patch is not or keepWhole asks for both (before the patch).
-int AddFileEntries(ArchiveWriter& writer, const PackedFile& file, uint64_t fileTime,
-                   const unsigned char* content, uint32_t size, int keepWhole);
+// A packed file made ready for its entries by any thread (EncodeFileEntries), then written by the
+// archive's thread in the files' order (WriteFileEntries); ReleaseEncodedFile frees what is left.
+enum PatchOutcome {
+    PatchNotWanted,   // no base: the whole entry only
+    PatchNotMade,     // the base is too large to index, or the memory was not to be had
+    PatchSavesLittle, // the patch is over 90 % of the whole entry: the whole entry only
+    PatchTaken        // the patch, and the whole entry before it with keepWhole
+};
+struct EncodedFile {
+    unsigned char* content = nullptr; // the file's bytes (malloc), while the whole entry stores them as is
+    uint32_t size = 0;
+    uint64_t fileTime = 0;
+    unsigned char* stream = nullptr; // the whole entry compressed (malloc), or null
+    uint32_t streamSize = 0;
+    uint64_t wholeSize = 0; // the whole entry's stored bytes
+    size_t patchSize = 0;   // the patch's bytes, when one was made (kept or not)
+    int whole = 0;          // the whole entry goes in
+    PatchOutcome outcome = PatchNotWanted;
+    std::vector<unsigned char> patch; // kept when taken
+};
+// Reads the file from folder, makes its patch when it has a base path, and compresses it whole, keeping
+// only what its entries need: its patch when that is at most 90 % of the whole entry, and the whole entry
+// when the patch is not taken or keepWhole asks for both. label names the archive in messages.
+int EncodeFileEntries(const char* folder, const PackedFile& file, const std::string& label, int keepWhole,
+                      EncodedFile& encoded);
+// Adds the file's entries (the whole one before the patch), and puts in said the line that tells, for a
+// file with a base, what was stored and why.
+int WriteFileEntries(ArchiveWriter& writer, const PackedFile& file, const EncodedFile& encoded,
+                     std::string& said);
+void ReleaseEncodedFile(EncodedFile& encoded);
 // Whether this build makes patches (the Windows build does not: no suffix sorter).
 int PatchesAvailable();
 // The file in baseFolder or its sub-folders that the updater would take for the entry's name and whose
