@@ -4,12 +4,11 @@
 
 #include <cstdint>
 
-// A digest under way: the four lanes of the 32-byte stripes, the bytes of a stripe not yet complete, and
-// the count of every byte added.
+// A digest under way: the four lanes of the 32-byte stripes, the bytes of a stripe not yet complete (as
+// many as the count's low five bits say), and the count of every byte added.
 struct ContentDigest {
     uint64_t lanes[4];
     unsigned char pending[32];
-    uint32_t pendingSize;
     uint64_t total;
 };
 
