@@ -80,10 +80,9 @@ void AddToDigest(ContentDigest* digest, const void* data, uint32_t size) {
     const unsigned char* p = static_cast<const unsigned char*>(data);
     while (size) {
         uint32_t pending = static_cast<uint32_t>(digest->total) & 31;
+        uint32_t taken = 32 - pending < size ? 32 - pending : size;
         const unsigned char* stripe = p;
-        uint32_t taken = 32;
-        if (pending || size < 32) {
-            taken = 32 - pending < size ? 32 - pending : size;
+        if (taken < 32) {
             memcpy(digest->pending + pending, p, taken);
             stripe = digest->pending;
         }
@@ -97,7 +96,7 @@ void AddToDigest(ContentDigest* digest, const void* data, uint32_t size) {
 uint64_t FinishDigest(const ContentDigest* digest) {
     const uint64_t* v = digest->lanes;
     uint64_t hash = Prime5;
-    if (digest->total >= 32) {
+    if (digest->total & ~uint64_t(31)) {
         hash = 0;
         static const unsigned char Turns[4] = {1, 7, 12, 18};
         for (int i = 0; i < 4; ++i)

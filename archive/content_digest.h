@@ -12,10 +12,18 @@ struct ContentDigest {
     uint64_t total;
 };
 
-void StartDigest(ContentDigest* digest);
-void AddToDigest(ContentDigest* digest, const void* data, uint32_t size);
+// The 32-bit updater passes these their arguments in registers, which takes fewer bytes at every call
+// than the stack does there (the other builds pass them in registers anyway).
+#if defined(__i386__)
+#define DIGEST_CALL __attribute__((regparm(3)))
+#else
+#define DIGEST_CALL
+#endif
+
+DIGEST_CALL void StartDigest(ContentDigest* digest);
+DIGEST_CALL void AddToDigest(ContentDigest* digest, const void* data, uint32_t size);
 // The digest of everything added; the state is left as it was.
-uint64_t FinishDigest(const ContentDigest* digest);
+DIGEST_CALL uint64_t FinishDigest(const ContentDigest* digest);
 
 // The digest of size bytes in one call.
 uint64_t DigestOf(const void* data, uint32_t size);

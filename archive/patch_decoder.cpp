@@ -51,7 +51,7 @@ struct PatchRun {
     const unsigned char* baseMemory; // the memory route
     unsigned char* resultMemory;
     uint32_t resultMemoryLeft;
-    uint64_t baseSize;
+    PatchHeader header;
     uint64_t windowStart;
     ContentDigest digest;
     unsigned char window[WindowCapacity]; // base bytes from windowStart
@@ -100,10 +100,12 @@ __attribute__((noinline)) unsigned DecodeTree(PatchRun& r, uint16_t* tree, unsig
 __attribute__((noinline)) uint64_t DecodeNumber(PatchRun& r, PatchNumberModel& model, uint64_t limit) {
     unsigned width = DecodeTree(r, model.width, PatchNumberWidthBits);
     uint64_t value = width != 0;
-    for (unsigned place = 1; place < width; ++place)
-        value =
-            value << 1 |
-            DecodeBit(r, &model.mantissa[width][place < PatchNumberPlaces ? place : PatchNumberPlaces - 1]);
+    // Each place below the leading 1 has a probability of its own, up to the last, which the rest share.
+    uint16_t* probability = model.mantissa[width];
+    for (unsigned place = 1; place < width; ++place) {
+        if (place < PatchNumberPlaces) ++probability;
+        value = value << 1 | DecodeBit(r, probability);
+    }
     if (value <= limit) return value;
     r.damaged = 1;
     return 0;
@@ -141,7 +143,7 @@ int WriteResultMemory(PatchRun& r, uint32_t size) {
 // after a failed read.
 __attribute__((noinline)) PatchFault Reach(PatchRun& r, uint64_t position) {
     if (position - r.windowStart < r.windowSize) return PatchSound;
-    uint64_t left = r.baseSize - position;
+    uint64_t left = r.header.baseSize - position;
     r.windowStart = position;
     r.windowSize = left < WindowCapacity ? static_cast<uint32_t>(left) : WindowCapacity;
     if (r.readBase(r)) return PatchSound;
@@ -193,9 +195,10 @@ PatchFault RunInstructions(PatchRun& r, uint32_t left) {
     PatchFault fault;
     while (left && !r.damaged) {
         unsigned backward = DecodeBit(r, &m.seekBackward);
-        uint64_t distance = DecodeNumber(r, m.seekDistance, backward ? position : r.baseSize - position);
+        uint64_t distance =
+            DecodeNumber(r, m.seekDistance, backward ? position : r.header.baseSize - position);
         position += backward ? 0 - distance : distance;
-        uint64_t baseLeft = r.baseSize - position;
+        uint64_t baseLeft = r.header.baseSize - position;
         uint32_t copy =
             static_cast<uint32_t>(DecodeNumber(r, m.copyLength, baseLeft < left ? baseLeft : left));
         left -= copy;
@@ -233,42 +236,50 @@ PatchFault RunInstructions(PatchRun& r, uint32_t left) {
 
 // Whether the base is the one of the given digest, by the digest of the whole base read through the
 // window: PatchSound, PatchBaseMismatch, or PatchBaseMissing when it cannot be read.
-PatchFault CheckBase(PatchRun& r, uint64_t baseDigest) {
+PatchFault CheckBase(PatchRun& r) {
     StartDigest(&r.digest);
-    for (uint64_t position = 0; position < r.baseSize; position += r.windowSize) {
+    for (uint64_t position = 0; position < r.header.baseSize; position += r.windowSize) {
         r.windowSize = 0;
         if (Reach(r, position) != PatchSound) return PatchBaseMissing;
         AddToDigest(&r.digest, r.window, r.windowSize);
     }
-    return FinishDigest(&r.digest) != baseDigest ? PatchBaseMismatch : PatchSound;
+    return FinishDigest(&r.digest) != r.header.baseDigest ? PatchBaseMismatch : PatchSound;
 }
 
 // The result through the block r (zero-filled, its routes and base size set), then its verdict.
-PatchFault Apply(PatchRun& r, const unsigned char* patch, uint32_t patchSize, const PatchHeader& header) {
+PatchFault Apply(PatchRun& r, const unsigned char* patch, uint32_t patchSize) {
     uint16_t* probabilities = reinterpret_cast<uint16_t*>(&r.models);
     for (size_t i = 0; i < sizeof r.models / sizeof(uint16_t); ++i)
         probabilities[i] = PatchProbabilityOne / 2;
     r.next = patch + PatchHeaderSize;
     r.end = patch + patchSize;
+    // The code's first 5 bytes.
+#pragma GCC unroll 1
     for (int i = 0; i < 5; ++i)
         Shift(r);
     r.range = 0xFFFFFFFFu;
     StartDigest(&r.digest);
-    PatchFault found = RunInstructions(r, header.resultSize);
-    if (found == PatchSound && FinishDigest(&r.digest) != header.resultDigest) found = PatchDamaged;
+    PatchFault found = RunInstructions(r, r.header.resultSize);
+    if (found == PatchSound && FinishDigest(&r.digest) != r.header.resultDigest) found = PatchDamaged;
     // Instructions read against another base go wrong in any way at all: the base decides which it was.
     if (found == PatchDamaged) {
-        PatchFault base = CheckBase(r, header.baseDigest);
+        PatchFault base = CheckBase(r);
         if (base != PatchSound) found = base;
     }
     return found;
 }
 
-// The block of one application, zero-filled, for the base the header names; null without memory.
-PatchRun* StartRun(const PatchHeader& header) {
-    PatchRun* r = static_cast<PatchRun*>(GlobalAlloc(GPTR, sizeof(PatchRun)));
-    if (r) r->baseSize = header.baseSize;
-    return r;
+// ReadPatchHeader, in line where the updater calls it.
+inline __attribute__((always_inline)) int ReadHeader(const unsigned char* patch, uint32_t patchSize,
+                                                     PatchHeader* header) {
+    if (!patch || patchSize < PatchHeaderSize) return 0;
+    // Compared as one word, which the compiler does in one instruction rather than a call of memcmp.
+    uint32_t magic, expected;
+    memcpy(&magic, patch, sizeof magic);
+    memcpy(&expected, PatchMagic, sizeof expected);
+    if (magic != expected) return 0;
+    memcpy(header, patch + PatchBaseSizeAt, PatchHeaderSize - PatchBaseSizeAt);
+    return 1;
 }
 
 } // namespace
@@ -276,16 +287,14 @@ PatchRun* StartRun(const PatchHeader& header) {
 const uint32_t PatchApplyMemory = sizeof(PatchRun);
 
 int ReadPatchHeader(const unsigned char* patch, uint32_t patchSize, PatchHeader* header) {
-    if (!patch || patchSize < PatchHeaderSize || memcmp(patch, PatchMagic, sizeof PatchMagic) != 0) return 0;
-    memcpy(header, patch + PatchBaseSizeAt, PatchHeaderSize - PatchBaseSizeAt);
-    return 1;
+    return ReadHeader(patch, patchSize, header);
 }
 
 int ApplyPatch(const char* oldPath, const unsigned char* patch, uint32_t patchSize, const char* newPath,
                PatchFault* fault) {
     PatchHeader header;
     PatchFault found = PatchDamaged;
-    if (ReadPatchHeader(patch, patchSize, &header)) {
+    if (ReadHeader(patch, patchSize, &header)) {
         found = PatchBaseMissing;
         HANDLE base = CreateFileA(oldPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -297,19 +306,20 @@ int ApplyPatch(const char* oldPath, const unsigned char* patch, uint32_t patchSi
             if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) {
             } else if ((uint64_t(high) << 32 | low) != header.baseSize) {
                 found = PatchBaseMismatch;
-            } else if (!(r = StartRun(header))) {
+            } else if (!(r = static_cast<PatchRun*>(GlobalAlloc(GPTR, sizeof(PatchRun))))) {
                 found = PatchNoMemory;
             } else {
+                r->header = header;
                 r->baseFile = base;
                 r->readBase = ReadBaseFile;
                 r->writeResult = WriteResultFile;
                 found = PatchWriteFailed;
                 if (!newPath) {
-                    found = CheckBase(*r, header.baseDigest);
+                    found = CheckBase(*r);
                 } else if ((r->resultFile = CreateFileA(newPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                                         FILE_ATTRIBUTE_NORMAL, nullptr)) !=
                            INVALID_HANDLE_VALUE) {
-                    found = Apply(*r, patch, patchSize, header);
+                    found = Apply(*r, patch, patchSize);
                     if (found == PatchSound && !FlushFileBuffers(r->resultFile)) found = PatchWriteFailed;
                     if (!CloseHandle(r->resultFile) && found == PatchSound) found = PatchWriteFailed;
                     if (found != PatchSound) DeleteFileA(newPath);
@@ -334,9 +344,10 @@ int ApplyPatchInMemory(const unsigned char* base, uint64_t baseSize, const unsig
         found = PatchBaseMismatch;
     } else if (!base && baseSize) {
         found = PatchBaseMissing;
-    } else if (!(r = StartRun(header))) {
+    } else if (!(r = static_cast<PatchRun*>(GlobalAlloc(GPTR, sizeof(PatchRun))))) {
         found = PatchNoMemory;
     } else {
+        r->header = header;
         // Buffers of no bytes, which may be null, are never read or written, but memcpy wants an address.
         static unsigned char nowhere[1];
         r->baseMemory = base ? base : nowhere;
@@ -344,7 +355,7 @@ int ApplyPatchInMemory(const unsigned char* base, uint64_t baseSize, const unsig
         r->resultMemoryLeft = result ? resultCapacity : 0;
         r->readBase = ReadBaseMemory;
         r->writeResult = WriteResultMemory;
-        found = Apply(*r, patch, patchSize, header);
+        found = Apply(*r, patch, patchSize);
         GlobalFree(r);
     }
     *fault = found;
