@@ -96,8 +96,9 @@ __attribute__((noinline)) unsigned DecodeTree(PatchRun& r, uint16_t* tree, unsig
     return node - (1u << bits);
 }
 
-// A number, which must not pass limit: the number, or 0 with the run marked damaged.
-__attribute__((noinline)) uint64_t DecodeNumber(PatchRun& r, PatchNumberModel& model, uint64_t limit) {
+// A number, which must not pass limit: the number, or 0 with the run marked damaged. The limit comes
+// first, where the 32-bit updater passes a 64-bit argument in registers.
+__attribute__((noinline)) uint64_t DecodeNumber(uint64_t limit, PatchRun& r, PatchNumberModel& model) {
     unsigned width = DecodeTree(r, model.width, PatchNumberWidthBits);
     uint64_t value = width != 0;
     // Each place below the leading 1 has a probability of its own, up to the last, which the rest share.
@@ -196,17 +197,19 @@ PatchFault RunInstructions(PatchRun& r, uint32_t left) {
     while (left && !r.damaged) {
         unsigned backward = DecodeBit(r, &m.seekBackward);
         uint64_t distance =
-            DecodeNumber(r, m.seekDistance, backward ? position : r.header.baseSize - position);
+            DecodeNumber(backward ? position : r.header.baseSize - position, r, m.seekDistance);
         position += backward ? 0 - distance : distance;
         uint64_t baseLeft = r.header.baseSize - position;
-        uint32_t copy =
-            static_cast<uint32_t>(DecodeNumber(r, m.copyLength, baseLeft < left ? baseLeft : left));
+        // A count out of bounds only marks the run damaged: nothing is copied or inserted after that, as the
+        // runs and the inserted bytes are each checked first.
+        uint32_t copy = static_cast<uint32_t>(DecodeNumber(left, r, m.copyLength));
+        if (copy > baseLeft) r.damaged = 1;
         left -= copy;
-        uint32_t insert = static_cast<uint32_t>(DecodeNumber(r, m.insertLength, left));
+        uint32_t insert = static_cast<uint32_t>(DecodeNumber(left, r, m.insertLength));
         left -= insert;
         if (copy + insert == 0) r.damaged = 1;
         while (copy) {
-            uint32_t run = static_cast<uint32_t>(DecodeNumber(r, m.zeroRun[runContext], copy));
+            uint32_t run = static_cast<uint32_t>(DecodeNumber(copy, r, m.zeroRun[runContext]));
             if (r.damaged) return PatchDamaged;
             unsigned width = run ? 32 - static_cast<unsigned>(__builtin_clz(run)) : 0;
             runContext = (width < 31 ? width : 31) << 1 | (runContext & 1);
@@ -282,6 +285,12 @@ inline __attribute__((always_inline)) int ReadHeader(const unsigned char* patch,
     return 1;
 }
 
+// A file opened for reading (shared with other readers) or writing (by this program alone).
+__attribute__((noinline)) HANDLE OpenFile(const char* path, DWORD access, DWORD disposition) {
+    return CreateFileA(path, access, access == GENERIC_READ ? FILE_SHARE_READ : 0, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 } // namespace
 
 const uint32_t PatchApplyMemory = sizeof(PatchRun);
@@ -296,8 +305,7 @@ int ApplyPatch(const char* oldPath, const unsigned char* patch, uint32_t patchSi
     PatchFault found = PatchDamaged;
     if (ReadHeader(patch, patchSize, &header)) {
         found = PatchBaseMissing;
-        HANDLE base = CreateFileA(oldPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE base = OpenFile(oldPath, GENERIC_READ, OPEN_EXISTING);
         if (base != INVALID_HANDLE_VALUE) {
             // A size that cannot be had tells nothing of the release: the base is unreadable, not another.
             DWORD high = 0;
@@ -316,8 +324,7 @@ int ApplyPatch(const char* oldPath, const unsigned char* patch, uint32_t patchSi
                 found = PatchWriteFailed;
                 if (!newPath) {
                     found = CheckBase(*r);
-                } else if ((r->resultFile = CreateFileA(newPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                                        FILE_ATTRIBUTE_NORMAL, nullptr)) !=
+                } else if ((r->resultFile = OpenFile(newPath, GENERIC_WRITE, CREATE_NEW)) !=
                            INVALID_HANDLE_VALUE) {
                     found = Apply(*r, patch, patchSize);
                     if (found == PatchSound && !FlushFileBuffers(r->resultFile)) found = PatchWriteFailed;
