@@ -12,18 +12,18 @@ struct ContentDigest {
     uint64_t total;
 };
 
-// The 32-bit updater passes these their arguments in registers, which takes fewer bytes at every call
-// than the stack does there (the other builds pass them in registers anyway).
+// The 32-bit updater passes the arguments of these, and of the patch decoder's routes, in registers, which
+// takes fewer bytes at every call than the stack does there (the 64-bit builds pass them so anyway).
 #if defined(__i386__)
-#define DIGEST_CALL __attribute__((regparm(3)))
+#define REGISTER_ARGUMENTS __attribute__((regparm(3)))
 #else
-#define DIGEST_CALL
+#define REGISTER_ARGUMENTS
 #endif
 
-DIGEST_CALL void StartDigest(ContentDigest* digest);
-DIGEST_CALL void AddToDigest(ContentDigest* digest, const void* data, uint32_t size);
+REGISTER_ARGUMENTS void StartDigest(ContentDigest* digest);
+REGISTER_ARGUMENTS void AddToDigest(ContentDigest* digest, const void* data, uint32_t size);
 // The digest of everything added; the state is left as it was.
-DIGEST_CALL uint64_t FinishDigest(const ContentDigest* digest);
+REGISTER_ARGUMENTS uint64_t FinishDigest(const ContentDigest* digest);
 
 // The digest of size bytes in one call.
 uint64_t DigestOf(const void* data, uint32_t size);

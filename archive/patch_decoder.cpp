@@ -30,9 +30,9 @@ const uint32_t ResultCapacity = 64 * 1024;
 
 struct PatchRun;
 // Reads the base's windowSize bytes at windowStart into the window; 1, or 0 when they cannot be read.
-typedef int (*BaseReader)(PatchRun& r);
+typedef int(REGISTER_ARGUMENTS* BaseReader)(PatchRun& r);
 // Writes the result's first size bytes; 1, or 0 when they cannot be written.
-typedef int (*ResultWriter)(PatchRun& r, uint32_t size);
+typedef int(REGISTER_ARGUMENTS* ResultWriter)(PatchRun& r, uint32_t size);
 
 // The small fields come first: a field near the start of the block takes a byte to address, one past the
 // buffers four.
@@ -55,7 +55,9 @@ struct PatchRun {
     uint64_t windowStart;
     ContentDigest digest;
     unsigned char window[WindowCapacity]; // base bytes from windowStart
-    unsigned char result[ResultCapacity];
+    // Result bytes not yet written, from output[1]; output[0] stays 0, the byte before the first, which
+    // codes the first inserted byte as every later one is coded by the byte before it.
+    unsigned char output[1 + ResultCapacity];
     PatchModels models;
 };
 
@@ -88,18 +90,19 @@ __attribute__((noinline)) unsigned DecodeBit(PatchRun& r, uint16_t* probability)
     return bit;
 }
 
-// A value of bits bits through a tree of probabilities (index 1 up; 0 unused), most significant first.
-__attribute__((noinline)) unsigned DecodeTree(PatchRun& r, uint16_t* tree, unsigned bits) {
+// A value below top (a power of 2) through a tree of probabilities (index 1 up; 0 unused), most
+// significant bit first.
+__attribute__((noinline)) unsigned DecodeTree(PatchRun& r, uint16_t* tree, unsigned top) {
     unsigned node = 1;
-    for (unsigned i = bits; i; --i)
+    while (node < top)
         node = node << 1 | DecodeBit(r, tree + node);
-    return node - (1u << bits);
+    return node - top;
 }
 
 // A number, which must not pass limit: the number, or 0 with the run marked damaged. The limit comes
 // first, where the 32-bit updater passes a 64-bit argument in registers.
 __attribute__((noinline)) uint64_t DecodeNumber(uint64_t limit, PatchRun& r, PatchNumberModel& model) {
-    unsigned width = DecodeTree(r, model.width, PatchNumberWidthBits);
+    unsigned width = DecodeTree(r, model.width, PatchNumberWidths);
     uint64_t value = width != 0;
     // Each place below the leading 1 has a probability of its own, up to the last, which the rest share.
     uint16_t* probability = model.mantissa[width];
@@ -112,7 +115,7 @@ __attribute__((noinline)) uint64_t DecodeNumber(uint64_t limit, PatchRun& r, Pat
     return 0;
 }
 
-int ReadBaseFile(PatchRun& r) {
+REGISTER_ARGUMENTS int ReadBaseFile(PatchRun& r) {
     // The window is refilled only where the instructions leave it, so every read may as well seek.
     LONG high = static_cast<LONG>(r.windowStart >> 32);
     DWORD low = SetFilePointer(r.baseFile, static_cast<LONG>(r.windowStart), &high, FILE_BEGIN);
@@ -122,19 +125,19 @@ int ReadBaseFile(PatchRun& r) {
            ReadFile(r.baseFile, r.window, r.windowSize, &read, nullptr) && read == r.windowSize;
 }
 
-int WriteResultFile(PatchRun& r, uint32_t size) {
+REGISTER_ARGUMENTS int WriteResultFile(PatchRun& r, uint32_t size) {
     DWORD written = 0;
-    return WriteFile(r.resultFile, r.result, size, &written, nullptr) && written == size;
+    return WriteFile(r.resultFile, r.output + 1, size, &written, nullptr) && written == size;
 }
 
-int ReadBaseMemory(PatchRun& r) {
+REGISTER_ARGUMENTS int ReadBaseMemory(PatchRun& r) {
     memcpy(r.window, r.baseMemory + r.windowStart, r.windowSize);
     return 1;
 }
 
-int WriteResultMemory(PatchRun& r, uint32_t size) {
+REGISTER_ARGUMENTS int WriteResultMemory(PatchRun& r, uint32_t size) {
     if (size > r.resultMemoryLeft) return 0;
-    memcpy(r.resultMemory, r.result, size);
+    memcpy(r.resultMemory, r.output + 1, size);
     r.resultMemory += size;
     r.resultMemoryLeft -= size;
     return 1;
@@ -147,16 +150,14 @@ __attribute__((noinline)) PatchFault Reach(PatchRun& r, uint64_t position) {
     uint64_t left = r.header.baseSize - position;
     r.windowStart = position;
     r.windowSize = left < WindowCapacity ? static_cast<uint32_t>(left) : WindowCapacity;
-    if (r.readBase(r)) return PatchSound;
-    r.windowSize = 0;
-    return PatchBaseMissing;
+    return r.readBase(r) ? PatchSound : PatchBaseMissing;
 }
 
 // Digests and writes out the buffered result: PatchSound, or PatchWriteFailed.
 __attribute__((noinline)) PatchFault Flush(PatchRun& r) {
     uint32_t size = r.resultUsed;
     r.resultUsed = 0;
-    AddToDigest(&r.digest, r.result, size);
+    AddToDigest(&r.digest, r.output + 1, size);
     return r.writeResult(r, size) ? PatchSound : PatchWriteFailed;
 }
 
@@ -177,7 +178,7 @@ PatchFault CopyBase(PatchRun& r, uint64_t& position, uint32_t count) {
         uint32_t chunk = r.windowSize - offset;
         if (chunk > ResultCapacity - r.resultUsed) chunk = ResultCapacity - r.resultUsed;
         if (chunk > count) chunk = count;
-        memcpy(r.result + r.resultUsed, r.window + offset, chunk);
+        memcpy(r.output + 1 + r.resultUsed, r.window + offset, chunk);
         r.resultUsed += chunk;
         position += chunk;
         count -= chunk;
@@ -190,7 +191,6 @@ PatchFault CopyBase(PatchRun& r, uint64_t& position, uint32_t count) {
 PatchFault RunInstructions(PatchRun& r, uint32_t left) {
     PatchModels& m = r.models;
     uint64_t position = 0;   // never beyond baseSize
-    unsigned previous = 0;   // the last result byte
     unsigned difference = 0; // the last difference byte
     unsigned runContext = 0; // what the runs and differences before say about the next run
     PatchFault fault;
@@ -217,21 +217,22 @@ PatchFault RunInstructions(PatchRun& r, uint32_t left) {
             uint32_t differs = run < copy;
             if ((fault = CopyBase(r, position, run + differs)) != PatchSound) return fault;
             copy -= run + differs;
-            unsigned char& last = r.result[r.resultUsed - 1];
+            unsigned char& last = r.output[r.resultUsed];
             if (differs) {
-                difference = DecodeTree(r, m.difference[difference | (run == 0) << 8], 8);
+                difference = DecodeTree(r, m.difference[difference | (run == 0) << 8], 256);
                 runContext = (runContext & ~1u) | (difference < 0x80);
                 last = static_cast<unsigned char>(last + difference);
             }
-            previous = last;
         }
         // Past the patch's end the coder would go on making bytes of nothing: as many as a damaged count
         // says.
         for (; insert; --insert) {
-            previous = DecodeTree(r, m.literal[previous], 8);
+            // The byte before is the last of the buffer (it is written out only when another comes), or
+            // output[0] before the first.
+            unsigned byte = DecodeTree(r, m.literal[r.output[r.resultUsed]], 256);
             if (r.damaged) return PatchDamaged;
             if ((fault = Room(r)) != PatchSound) return fault;
-            r.result[r.resultUsed++] = static_cast<unsigned char>(previous);
+            r.output[++r.resultUsed] = static_cast<unsigned char>(byte);
         }
     }
     return r.damaged ? PatchDamaged : Flush(r);
