@@ -46,21 +46,23 @@ __attribute__((noinline)) void Round(uint64_t* lane, const unsigned char* p) {
 // takes size bytes as a little-endian word, turns it into word * first rotated by turn, times second,
 // and folds that into the hash: (hash ^ word) rotated by bits, times factor, plus addend.
 struct FinishStep {
-    unsigned char size, first, turn, second, bits, factor, addend;
+    unsigned char least, size, first, turn, second, bits, factor, addend;
 };
-const FinishStep FinishSteps[4] = {{8, P2, 31, P1, 0, P1, P4},
-                                   {8, P2, 31, P1, 27, P1, P4},
-                                   {4, P1, 0, One, 23, P2, P3},
-                                   {1, P5, 0, One, 11, P1, Zero}};
+const FinishStep FinishSteps[4] = {{32, 8, P2, 31, P1, 0, P1, P4},
+                                   {8, 8, P2, 31, P1, 27, P1, P4},
+                                   {4, 4, P1, 0, One, 23, P2, P3},
+                                   {1, 1, P5, 0, One, 11, P1, Zero}};
 
-// The step for left bytes at p, into the hash; the bytes taken.
+// The step for left bytes at p (a lane: left 32), into the hash; the bytes taken.
 __attribute__((noinline)) unsigned Merge(uint64_t* hash, const unsigned char* p, unsigned left) {
-    const FinishStep& s = FinishSteps[(left < 32) + (left < 8) + (left < 4)];
+    const FinishStep* s = FinishSteps;
+    while (left < s->least)
+        ++s;
     uint64_t word = 0;
-    memcpy(&word, p, s.size);
-    word = Times(Rotate(Times(word, s.first), s.turn), s.second);
-    *hash = Times(Rotate(*hash ^ word, s.bits), s.factor) + Factors[s.addend];
-    return s.size;
+    memcpy(&word, p, s->size);
+    word = Times(Rotate(Times(word, s->first), s->turn), s->second);
+    *hash = Times(Rotate(*hash ^ word, s->bits), s->factor) + Factors[s->addend];
+    return s->size;
 }
 
 void Stripe(uint64_t* lanes, const unsigned char* p) {
@@ -96,7 +98,7 @@ void AddToDigest(ContentDigest* digest, const void* data, uint32_t size) {
 uint64_t FinishDigest(const ContentDigest* digest) {
     const uint64_t* v = digest->lanes;
     uint64_t hash = Prime5;
-    if (digest->total & ~uint64_t(31)) {
+    if (digest->total >> 5) {
         hash = 0;
         static const unsigned char Turns[4] = {1, 7, 12, 18};
         for (int i = 0; i < 4; ++i)

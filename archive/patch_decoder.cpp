@@ -203,11 +203,11 @@ PatchFault RunInstructions(PatchRun& r, uint32_t left) {
         // A count out of bounds only marks the run damaged: nothing is copied or inserted after that, as the
         // runs and the inserted bytes are each checked first.
         uint32_t copy = static_cast<uint32_t>(DecodeNumber(left, r, m.copyLength));
-        if (copy > baseLeft) r.damaged = 1;
+        r.damaged |= copy > baseLeft;
         left -= copy;
         uint32_t insert = static_cast<uint32_t>(DecodeNumber(left, r, m.insertLength));
         left -= insert;
-        if (copy + insert == 0) r.damaged = 1;
+        r.damaged |= (copy | insert) == 0;
         while (copy) {
             uint32_t run = static_cast<uint32_t>(DecodeNumber(copy, r, m.zeroRun[runContext]));
             if (r.damaged) return PatchDamaged;
