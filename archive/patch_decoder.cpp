@@ -70,8 +70,10 @@ __attribute__((noinline)) void Shift(PatchRun& r) {
         r.damaged = 1;
 }
 
+// Each probability is kept less one half (mod 2^16), so that the zero-filled block starts them all at one
+// half.
 __attribute__((noinline)) unsigned DecodeBit(PatchRun& r, uint16_t* probability) {
-    unsigned p = *probability;
+    unsigned p = static_cast<uint16_t>(*probability + PatchProbabilityOne / 2);
     uint32_t bound = (r.range >> PatchProbabilityBits) * p;
     unsigned bit = r.code >= bound;
     if (bit) {
@@ -81,7 +83,7 @@ __attribute__((noinline)) unsigned DecodeBit(PatchRun& r, uint16_t* probability)
     } else {
         p += (PatchProbabilityOne - p) >> PatchAdaptShift;
     }
-    *probability = static_cast<uint16_t>(p);
+    *probability = static_cast<uint16_t>(p - PatchProbabilityOne / 2);
     r.range = bound;
     if (bound < PatchRangeTop) {
         r.range = bound << 8;
@@ -238,12 +240,13 @@ PatchFault RunInstructions(PatchRun& r, uint32_t left) {
     return r.damaged ? PatchDamaged : Flush(r);
 }
 
-// Whether the base is the one of the given digest, by the digest of the whole base read through the
-// window: PatchSound, PatchBaseMismatch, or PatchBaseMissing when it cannot be read.
+// Whether the base is the one the header names, by the digest of the whole base read through the
+// window: PatchSound, PatchBaseMismatch, or PatchBaseMissing when it cannot be read. Each position after
+// the first lies just past the window, which is refilled from there; the first is read too unless the
+// window already holds the base from its start.
 PatchFault CheckBase(PatchRun& r) {
     StartDigest(&r.digest);
     for (uint64_t position = 0; position < r.header.baseSize; position += r.windowSize) {
-        r.windowSize = 0;
         if (Reach(r, position) != PatchSound) return PatchBaseMissing;
         AddToDigest(&r.digest, r.window, r.windowSize);
     }
@@ -252,9 +255,6 @@ PatchFault CheckBase(PatchRun& r) {
 
 // The result through the block r (zero-filled, its routes and base size set), then its verdict.
 PatchFault Apply(PatchRun& r, const unsigned char* patch, uint32_t patchSize) {
-    uint16_t* probabilities = reinterpret_cast<uint16_t*>(&r.models);
-    for (size_t i = 0; i < sizeof r.models / sizeof(uint16_t); ++i)
-        probabilities[i] = PatchProbabilityOne / 2;
     r.next = patch + PatchHeaderSize;
     r.end = patch + patchSize;
     // The code's first 5 bytes.
