@@ -323,11 +323,11 @@ int CheckEntryWrite(const char* targetPath, const char* name, int checkTime, int
     return 1;
 }
 
-namespace {
-// What DecideEntryWrite and DecidePatchWrite share once they have the entry: the free-space check for the
-// entry alone, the refusal of a folder in the way, and the time rule.
-int DecideWriteOf(const ArchiveEntry* entry, const char* targetPath, int checkTime, DWORD targetAttributes,
-                  const FILETIME* targetTime, EntryWrite* write) {
+int DecideWrite(int patch, const char* targetPath, const char* name, int checkTime, DWORD targetAttributes,
+                const FILETIME* targetTime, EntryWrite* write) {
+    uint64_t dataOffset;
+    const unsigned char* patchBytes;
+    const ArchiveEntry* entry = patch ? FindPatchEntry(name, &patchBytes) : LookUpEntry(name, &dataOffset);
     if (!entry || !RoomForEntry(targetPath, entry)) return 0;
     int exists = targetAttributes != INVALID_FILE_ATTRIBUTES;
     if (exists && (targetAttributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
@@ -335,21 +335,6 @@ int DecideWriteOf(const ArchiveEntry* entry, const char* targetPath, int checkTi
     write->fileTime = entry->fileTime;
     write->keep = checkTime && exists && targetTime && IsLaterTime(*targetTime, entry->fileTime);
     return 1;
-}
-} // namespace
-
-int DecideEntryWrite(const char* targetPath, const char* name, int checkTime, DWORD targetAttributes,
-                     const FILETIME* targetTime, EntryWrite* write) {
-    uint64_t dataOffset;
-    return DecideWriteOf(LookUpEntry(name, &dataOffset), targetPath, checkTime, targetAttributes, targetTime,
-                         write);
-}
-
-int DecidePatchWrite(const char* targetPath, const char* name, int checkTime, DWORD targetAttributes,
-                     const FILETIME* targetTime, EntryWrite* write) {
-    const unsigned char* patch;
-    return DecideWriteOf(FindPatchEntry(name, &patch), targetPath, checkTime, targetAttributes, targetTime,
-                         write);
 }
 
 int CarriesWholeEntry(const char* name) {

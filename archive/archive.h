@@ -66,13 +66,26 @@ struct EntryWrite {
     FILETIME fileTime; // the entry's
     int32_t keep;      // 1 when the file there stays (checkTime, and it is later)
 };
-int DecideEntryWrite(const char* targetPath, const char* name, int checkTime, DWORD targetAttributes,
-                     const FILETIME* targetTime, EntryWrite* write);
+inline int DecideEntryWrite(const char* targetPath, const char* name, int checkTime, DWORD targetAttributes,
+                            const FILETIME* targetTime, EntryWrite* write);
 
 // DecideEntryWrite for the patch entry named name (FindPatchEntry): the same checks over the result's size
 // and time. 0 when there is none, silently, or after the free-space check's message.
-int DecidePatchWrite(const char* targetPath, const char* name, int checkTime, DWORD targetAttributes,
-                     const FILETIME* targetTime, EntryWrite* write);
+inline int DecidePatchWrite(const char* targetPath, const char* name, int checkTime, DWORD targetAttributes,
+                            const FILETIME* targetTime, EntryWrite* write);
+
+// What the two share: DecideEntryWrite (patch 0) or DecidePatchWrite (patch 1). They call it in line rather
+// than through wrappers, which in the 32-bit updater take more room than the routine's own checks.
+int DecideWrite(int patch, const char* targetPath, const char* name, int checkTime, DWORD targetAttributes,
+                const FILETIME* targetTime, EntryWrite* write);
+inline int DecideEntryWrite(const char* targetPath, const char* name, int checkTime, DWORD targetAttributes,
+                            const FILETIME* targetTime, EntryWrite* write) {
+    return DecideWrite(0, targetPath, name, checkTime, targetAttributes, targetTime, write);
+}
+inline int DecidePatchWrite(const char* targetPath, const char* name, int checkTime, DWORD targetAttributes,
+                            const FILETIME* targetTime, EntryWrite* write) {
+    return DecideWrite(1, targetPath, name, checkTime, targetAttributes, targetTime, write);
+}
 
 // Whether the archive carries the whole file named name beside a patch of it (updpack build --keep-whole),
 // asked without a message.
