@@ -105,12 +105,14 @@ expect-exit 1
 SCRIPT
     printf 'same C:\\game\\%s update/%s\n' "$name" "$name" >"$scenario/expect-files"
 
+    # The disk's cache written back before each timed run, so that one run's writes do not slow the next.
+    echo sync >"$work/sync.sh"
     declare -A times=()
     for kind in whole patched; do
         times[$kind]=""
         for ((n = 1; n <= runs; n++)); do
             run=$work/$name/run-$kind
-            E2E_KEEP_WORK=1 E2E_UPDATER=$work/$name/$kind.exe "$root/tests/e2e/run-scenario.sh" "$scenario" "$run" \
+            E2E_KEEP_WORK=1 E2E_UPDATER=$work/$name/$kind.exe E2E_BEFORE_RUN=$work/sync.sh "$root/tests/e2e/run-scenario.sh" "$scenario" "$run" \
                 "$template" "$bin" "$UPDPACK" >"$work/$name/$kind.run.log" 2>&1 ||
                 fail "the $kind update of $name did not pass: $(tail -20 "$work/$name/$kind.run.log")"
             seconds=$(tr -d '\r' <"$work/$name/$kind.run.log" | seconds_of "stopwatch update")
@@ -122,10 +124,12 @@ SCRIPT
     # The marks in the last patched run's prefix: the base again beside the updated game, fresh folders.
     prefix=$work/$name/run-patched/prefix
     applies="" digests="" floors=""
+    mkdir -p "$prefix/drive_c/old"
+    cp "$old" "$prefix/drive_c/old/$name"
     for ((n = 1; n <= runs; n++)); do
-        rm -rf "$prefix/drive_c/old" "$prefix/drive_c/new" "$prefix/drive_c/floor"
-        mkdir -p "$prefix/drive_c/old" "$prefix/drive_c/new" "$prefix/drive_c/floor"
-        cp "$old" "$prefix/drive_c/old/$name"
+        rm -rf "$prefix/drive_c/new" "$prefix/drive_c/floor"
+        mkdir -p "$prefix/drive_c/new" "$prefix/drive_c/floor"
+        sync
         "$root/scripts/wine-run.sh" "$prefix" "$bin/update_floor_os.exe" apply 'C:\updater\update.exe' 'C:\old' 'C:\new' \
             >"$work/$name/apply.log" 2>&1 || fail "ApplyPatch was not measured: $(cat "$work/$name/apply.log")"
         cmp -s "$prefix/drive_c/new/$name" "$new" || fail "update_floor applied the patch of $name wrongly"
@@ -133,6 +137,7 @@ SCRIPT
         echo "$name: $line"
         applies="$applies $(echo "$line" | seconds_of apply)"
         digests="$digests $(echo "$line" | sed -n 's/.*digest alone \([0-9.]*\) s.*/\1/p')"
+        sync
         "$root/scripts/wine-run.sh" "$prefix" "$bin/update_floor_os.exe" floor "Z:$work/$name/whole.exe" 'C:\floor' \
             >"$work/$name/floor.log" 2>&1 || fail "the floor was not measured: $(cat "$work/$name/floor.log")"
         cmp -s "$prefix/drive_c/floor/$name" "$new" || fail "update_floor wrote $name wrongly"
