@@ -1,8 +1,16 @@
 // XXH64 (seed 0) over data that arrive in pieces of any size. Whole 32-byte stripes go straight from the
-// caller's bytes into the four lanes; only a stripe cut between two calls is gathered in pending.
+// caller's bytes into the four lanes; only a stripe cut between two calls is gathered in pending, which
+// therefore holds the total's low five bits' worth of bytes.
+//
+// The updater is 32-bit code, where a 64-bit multiply or rotation is several instructions and a 64-bit
+// constant takes eight bytes wherever it is used: the steps below are out of line and name their primes
+// by a small index into one table, so that the digest takes little of the program's room.
 #include "archive/content_digest.h"
 
 #include <cstring>
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the digest reads its words as the host stores them");
 
 namespace {
 
@@ -12,102 +20,99 @@ const uint64_t Prime3 = 0x165667B19E3779F9ull;
 const uint64_t Prime4 = 0x85EBCA77C2B2AE63ull;
 const uint64_t Prime5 = 0x27D4EB2F165667C5ull;
 
-inline uint64_t Rotate(uint64_t value, unsigned bits) {
-    return bits ? value << bits | value >> (64 - bits) : value;
+// What the steps name their factors and addends by: the primes, and 0 and 1 for a step that adds nothing or
+// multiplies by nothing.
+enum Factor { Zero, P1, P2, P3, P4, P5, One };
+const uint64_t Factors[] = {0, Prime1, Prime2, Prime3, Prime4, Prime5, 1};
+
+__attribute__((noinline)) uint64_t Times(uint64_t value, unsigned factor) {
+    return value * Factors[factor];
 }
 
-// The digest is defined on little-endian words, whatever the host.
-__attribute__((noinline)) uint64_t Load64(const unsigned char* p) {
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = value << 8 | p[i];
-    return value;
+// bits from 0 to 63.
+__attribute__((noinline)) uint64_t Rotate(uint64_t value, unsigned bits) {
+    return value << bits | value >> ((64 - bits) & 63);
 }
 
-inline uint32_t Load32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+// lane = (lane + word * Prime2) rotated by 31, times Prime1; the word is the 8 bytes at p. The stripes'
+// step, where nearly all the time goes.
+__attribute__((noinline)) void Round(uint64_t* lane, const unsigned char* p) {
+    uint64_t word;
+    memcpy(&word, p, 8);
+    *lane = Times(Rotate(*lane + Times(word, P2), 31), P1);
 }
 
-// Out of line, as the steps below: a 64-bit multiply is several instructions in the 32-bit updater, and
-// the digest must take little of its room.
-__attribute__((noinline)) uint64_t Round(uint64_t lane, uint64_t word) {
-    return Rotate(lane + word * Prime2, 31) * Prime1;
+// The steps of the finish, by what is left: a lane (32), then the pending bytes 8, 4 and 1 at a time. Each
+// takes size bytes as a little-endian word, turns it into word * first rotated by turn, times second,
+// and folds that into the hash: (hash ^ word) rotated by bits, times factor, plus addend.
+struct FinishStep {
+    unsigned char least, size, first, turn, second, bits, factor, addend;
+};
+const FinishStep FinishSteps[4] = {{32, 8, P2, 31, P1, 0, P1, P4},
+                                   {8, 8, P2, 31, P1, 27, P1, P4},
+                                   {4, 4, P1, 0, One, 23, P2, P3},
+                                   {1, 1, P5, 0, One, 11, P1, Zero}};
+
+// The step for left bytes at p (a lane: left 32), into the hash; the bytes taken.
+__attribute__((noinline)) unsigned Merge(uint64_t* hash, const unsigned char* p, unsigned left) {
+    const FinishStep* s = FinishSteps;
+    while (left < s->least)
+        ++s;
+    uint64_t word = 0;
+    memcpy(&word, p, s->size);
+    word = Times(Rotate(Times(word, s->first), s->turn), s->second);
+    *hash = Times(Rotate(*hash ^ word, s->bits), s->factor) + Factors[s->addend];
+    return s->size;
 }
 
-// hash rotated by bits, times factor, plus addend: the step of every part of the finish.
-__attribute__((noinline)) uint64_t Step(uint64_t hash, unsigned bits, uint64_t factor, uint64_t addend) {
-    return Rotate(hash, bits) * factor + addend;
-}
-
-// The finish's mixing: the hash shifted right and folded into itself, times factor.
-__attribute__((noinline)) uint64_t Fold(uint64_t hash, unsigned bits, uint64_t factor) {
-    return (hash ^ hash >> bits) * factor;
-}
-
-const unsigned char* Stripes(uint64_t* lanes, const unsigned char* p, const unsigned char* end) {
-    while (end - p >= 32) {
-        for (int i = 0; i < 4; ++i)
-            lanes[i] = Round(lanes[i], Load64(p + 8 * i));
-        p += 32;
-    }
-    return p;
+void Stripe(uint64_t* lanes, const unsigned char* p) {
+    for (int i = 0; i < 4; ++i)
+        Round(lanes + i, p + 8 * i);
 }
 
 } // namespace
 
 void StartDigest(ContentDigest* digest) {
-    memset(digest, 0, sizeof *digest);
-    digest->lanes[0] = Prime1 + Prime2;
-    digest->lanes[1] = Prime2;
-    digest->lanes[3] = 0 - Prime1;
+    static const uint64_t Start[4] = {Prime1 + Prime2, Prime2, 0, 0 - Prime1};
+    memcpy(digest->lanes, Start, sizeof Start);
+    digest->total = 0;
 }
 
 void AddToDigest(ContentDigest* digest, const void* data, uint32_t size) {
-    if (!size) return; // nothing to add, perhaps from no buffer at all
     const unsigned char* p = static_cast<const unsigned char*>(data);
-    const unsigned char* end = p + size;
-    digest->total += size;
-    if (digest->pendingSize) {
-        uint32_t taken = 32 - digest->pendingSize;
-        if (taken > size) taken = size;
-        memcpy(digest->pending + digest->pendingSize, p, taken);
-        digest->pendingSize += taken;
+    while (size) {
+        uint32_t pending = static_cast<uint32_t>(digest->total) & 31;
+        uint32_t taken = 32 - pending < size ? 32 - pending : size;
+        const unsigned char* stripe = p;
+        if (taken < 32) {
+            memcpy(digest->pending + pending, p, taken);
+            stripe = digest->pending;
+        }
+        digest->total += taken;
         p += taken;
-        if (digest->pendingSize < 32) return;
-        Stripes(digest->lanes, digest->pending, digest->pending + 32);
-        digest->pendingSize = 0;
+        size -= taken;
+        if (!(digest->total & 31)) Stripe(digest->lanes, stripe);
     }
-    p = Stripes(digest->lanes, p, end);
-    digest->pendingSize = static_cast<uint32_t>(end - p);
-    memcpy(digest->pending, p, digest->pendingSize);
 }
 
 uint64_t FinishDigest(const ContentDigest* digest) {
     const uint64_t* v = digest->lanes;
-    uint64_t hash;
-    if (digest->total >= 32) {
-        static const unsigned char Turns[4] = {1, 7, 12, 18};
+    uint64_t hash = Prime5;
+    if (digest->total >> 5) {
         hash = 0;
+        static const unsigned char Turns[4] = {1, 7, 12, 18};
         for (int i = 0; i < 4; ++i)
-            hash = Step(v[i], Turns[i], 1, hash);
+            hash += Rotate(v[i], Turns[i]);
         for (int i = 0; i < 4; ++i)
-            hash = Step(hash ^ Round(0, v[i]), 0, Prime1, Prime4);
-    } else {
-        hash = Prime5;
+            Merge(&hash, reinterpret_cast<const unsigned char*>(v + i), 32);
     }
     hash += digest->total;
     const unsigned char* p = digest->pending;
-    const unsigned char* end = p + digest->pendingSize;
-    for (; end - p >= 8; p += 8)
-        hash = Step(hash ^ Round(0, Load64(p)), 27, Prime1, Prime4);
-    if (end - p >= 4) {
-        hash = Step(hash ^ Step(Load32(p), 0, Prime1, 0), 23, Prime2, Prime3);
-        p += 4;
-    }
-    for (; p < end; ++p)
-        hash = Step(hash ^ Step(*p, 0, Prime5, 0), 11, Prime1, 0);
-    return Fold(Fold(Fold(hash, 33, Prime2), 29, Prime3), 32, 1);
+    for (unsigned left = static_cast<unsigned>(digest->total) & 31, size; left; left -= size, p += size)
+        size = Merge(&hash, p, left);
+    hash = Times(hash ^ hash >> 33, P2);
+    hash = Times(hash ^ hash >> 29, P3);
+    return hash ^ hash >> 32;
 }
 
 uint64_t DigestOf(const void* data, uint32_t size) {

@@ -1,5 +1,5 @@
 #!/bin/sh
-# patch-benchmark.sh [BUILD_DIR]: the updater's patches beside xdelta3 -9, bsdiff and zstd --patch-from on
+# patch-benchmark.sh [--pairs-only] [BUILD_DIR]: the updater's patches beside xdelta3 -9, bsdiff and zstd --patch-from on
 # pairs of real releases from Debian's archive and a generated game-like data pack. For each pair: the size
 # of the patch and of the whole file as the archive stores it (compressed), the time and peak memory to
 # make each patch, and natively the time to apply ours through the updater's file route against writing
@@ -7,21 +7,30 @@
 # about 100 MB of packages and runs for a quarter of an hour or more.
 #
 # Pairs: the two versions apt-cache lists of each package (the release's and its update), the file in it
-# named below. Where only one version is listed the package is skipped and said so.
+# named below. Where only one version is listed the package is skipped and said so. They are kept in
+# BUILD_DIR/patch-bench (PATCH_BENCH_WORK), as NAME.old and NAME.new, and fetched again only when missing;
+# --pairs-only makes them and stops (patch-wine-benchmark.sh uses the same pairs).
 set -e
+pairs_only=no
+if [ "${1:-}" = --pairs-only ]; then
+  pairs_only=yes
+  shift
+fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/bench}
 work=${PATCH_BENCH_WORK:-$build/patch-bench}
 mkdir -p "$work"
 
-missing=""
-for tool in xdelta3 bsdiff zstd; do command -v $tool >/dev/null 2>&1 || missing="$missing $tool"; done
-if [ -n "$missing" ]; then
-  echo "Installing:$missing"
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+if [ $pairs_only = no ]; then
+  missing=""
+  for tool in xdelta3 bsdiff zstd; do command -v $tool >/dev/null 2>&1 || missing="$missing $tool"; done
+  if [ -n "$missing" ]; then
+    echo "Installing:$missing"
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+  fi
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DUPDATER_WINDOWS_BUILD=OFF -DBUILD_TESTING=OFF >/dev/null
+  cmake --build "$build" --target patch_benchmark -j2 >/dev/null
 fi
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DUPDATER_WINDOWS_BUILD=OFF -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --target patch_benchmark -j2 >/dev/null
 bench=$build/bin/patch_benchmark
 
 # package path-inside-the-package: one pair each.
@@ -107,6 +116,10 @@ echo "$pairs" | while read -r package path; do fetch_pair "$package" "$path" || 
 for f in "$work"/*.old; do names="$names $(basename "$f" .old)"; done
 make_pack
 names="$(for f in "$work"/*.old; do basename "$f" .old; done | sort -u | tr '\n' ' ')"
+if [ $pairs_only = yes ]; then
+  echo "pairs in $work: $names"
+  exit 0
+fi
 
 measure() { # label command... -> "seconds peakKB"
   /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>&1 || { echo "fail fail"; return; }

@@ -11,9 +11,16 @@
 //   update_floor copy FOLDER FILE...    copies the files into FOLDER (CopyFileA, no flush)
 //   update_floor check UPDATER          the updater's check of its own file before the run
 //                                       (app/program_check.h), over the file opened as it opens it
-// Prints one line "NAME: S.SSS s (...)" with the seconds taken; status 0, or 1 after a message. The decoder
-// is built -O2 here, and -Os in update_floor_os (the size-optimised program's way).
+//   update_floor apply UPDATER OLD NEW  each patch entry of the updater's archive applied by ApplyPatch to
+//                                       the file of its name in OLD, into NEW (flushed, as the updater's
+//                                       prepared files are); then the digest alone over each result, read
+//                                       into memory first (benchmarks/patch-wine-benchmark.sh)
+// Prints one line "NAME: S.SSS s (...)" with the seconds taken (apply: one for each patch); status 0, or 1
+// after a message. The decoders and the digest are built -O2 here, and -Os in update_floor_os (the
+// size-optimised program's way).
 #include "app/program_check.h"
+#include "archive/content_digest.h"
+#include "archive/patch_decoder.h"
 #include "archive/stream_decoder.h"
 #include "context/archive_format.h"
 
@@ -118,21 +125,35 @@ int UpdaterSteps(const std::string& target, const ArchiveEntry& entry, const uns
     return 1;
 }
 
-int Floor(const char* updater, const char* folder, int steps) {
-    HMODULE module = LoadLibraryExA(updater, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (!module) return Fail("cannot load", updater);
-    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(102), "UPDATE");
-    HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
-    const unsigned char* image = loaded ? static_cast<const unsigned char*>(LockResource(loaded)) : nullptr;
-    uint32_t imageSize = resource ? SizeofResource(module, resource) : 0;
-    ArchiveHeader header;
-    if (!image || imageSize < sizeof header) return Fail("no archive resource in", updater);
-    std::memcpy(&header, image, sizeof header);
-    if (header.directoryOffset > imageSize || header.entryCount > (1u << 20))
+// The archive of an updater's "UPDATE" resource: its image (in the module, loaded as data) and its
+// directory, decompressed.
+struct LoadedArchive {
+    HMODULE module = nullptr;
+    const unsigned char* image = nullptr;
+    uint32_t imageSize = 0;
+    ArchiveHeader header = {};
+    std::string directory;
+    ~LoadedArchive() {
+        if (module) FreeLibrary(module);
+    }
+};
+
+int LoadUpdaterArchive(const char* updater, LoadedArchive& archive) {
+    archive.module = LoadLibraryExA(updater, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!archive.module) return Fail("cannot load", updater);
+    HRSRC resource = FindResourceA(archive.module, MAKEINTRESOURCEA(102), "UPDATE");
+    HGLOBAL loaded = resource ? LoadResource(archive.module, resource) : nullptr;
+    archive.image = loaded ? static_cast<const unsigned char*>(LockResource(loaded)) : nullptr;
+    archive.imageSize = resource ? SizeofResource(archive.module, resource) : 0;
+    ArchiveHeader& header = archive.header;
+    if (!archive.image || archive.imageSize < sizeof header) return Fail("no archive resource in", updater);
+    std::memcpy(&header, archive.image, sizeof header);
+    if (header.directoryOffset > archive.imageSize || header.entryCount > (1u << 20))
         return Fail("damaged archive in", updater);
-    std::string directory(size_t(header.entryCount) * ArchiveEntrySize, '\0');
-    const unsigned char* stored = image + header.directoryOffset;
-    uint32_t storedLength = imageSize - header.directoryOffset;
+    std::string& directory = archive.directory;
+    directory.assign(size_t(header.entryCount) * ArchiveEntrySize, '\0');
+    const unsigned char* stored = archive.image + header.directoryOffset;
+    uint32_t storedLength = archive.imageSize - header.directoryOffset;
     if (header.flags & ArchiveDirectoryCompressed) {
         if (!DecompressBlock(reinterpret_cast<unsigned char*>(&directory[0]), uint32_t(directory.size()),
                              stored, storedLength, nullptr))
@@ -141,6 +162,27 @@ int Floor(const char* updater, const char* folder, int steps) {
         if (directory.size() > storedLength) return Fail("damaged directory in", updater);
         std::memcpy(&directory[0], stored, directory.size());
     }
+    return 0;
+}
+
+// The entry at index and where its data lie in the image; null when they do not lie before the directory.
+const unsigned char* EntryAt(const LoadedArchive& archive, uint32_t index, uint64_t* offset,
+                             ArchiveEntry* entry) {
+    std::memcpy(entry, archive.directory.data() + size_t(index) * ArchiveEntrySize, sizeof *entry);
+    entry->name[ArchiveNameCapacity - 1] = '\0';
+    // A compressed entry and a patch take their stored size; an entry stored as is its size.
+    int stored = !(entry->flags & (ArchiveEntryCompressed | ArchiveEntryPatch));
+    uint64_t extent = stored ? entry->size : entry->storedSize;
+    if (*offset + extent > archive.header.directoryOffset) return nullptr;
+    const unsigned char* data = archive.image + *offset;
+    *offset += (uint64_t(entry->storedSize) + 15) & ~uint64_t(15);
+    return data;
+}
+
+int Floor(const char* updater, const char* folder, int steps) {
+    LoadedArchive archive;
+    if (LoadUpdaterArchive(updater, archive)) return 1;
+    const ArchiveHeader& header = archive.header;
 
     double decoding = 0, writing = 0;
     double spent[StepCount] = {};
@@ -148,13 +190,10 @@ int Floor(const char* updater, const char* folder, int steps) {
     uint64_t offset = ArchiveHeaderSize;
     for (uint32_t i = 0; i < header.entryCount; ++i) {
         ArchiveEntry entry;
-        std::memcpy(&entry, directory.data() + size_t(i) * ArchiveEntrySize, sizeof entry);
-        entry.name[ArchiveNameCapacity - 1] = '\0';
+        const unsigned char* data = EntryAt(archive, i, &offset, &entry);
+        if (!data) return Fail("damaged entry", entry.name);
+        if (entry.flags & ArchiveEntryPatch) continue; // a whole file's floor: "apply" times patches
         int compressed = (entry.flags & ArchiveEntryCompressed) != 0;
-        uint64_t extent = compressed ? entry.storedSize : entry.size;
-        if (offset + extent > header.directoryOffset) return Fail("damaged entry", entry.name);
-        const unsigned char* data = image + offset;
-        offset += (uint64_t(entry.storedSize) + 15) & ~uint64_t(15);
 
         std::string target = std::string(folder) + "\\" + entry.name;
         if (steps) {
@@ -179,7 +218,6 @@ int Floor(const char* updater, const char* folder, int steps) {
         writing += done - decoded;
         bytes += entry.size;
     }
-    FreeLibrary(module);
     if (steps) {
         double total = 0;
         for (double seconds : spent)
@@ -193,6 +231,45 @@ int Floor(const char* updater, const char* folder, int steps) {
     std::printf("floor: %.3f s (decode %.3f s, %.0f MB/s; write and flush %.3f s; %u entries, %llu bytes)\n",
                 decoding + writing, decoding, decoding > 0 ? double(bytes) / 1e6 / decoding : 0.0, writing,
                 header.entryCount, static_cast<unsigned long long>(bytes));
+    return 0;
+}
+
+int ApplyPatches(const char* updater, const char* oldFolder, const char* newFolder) {
+    LoadedArchive archive;
+    if (LoadUpdaterArchive(updater, archive)) return 1;
+    uint64_t offset = ArchiveHeaderSize;
+    for (uint32_t i = 0; i < archive.header.entryCount; ++i) {
+        ArchiveEntry entry;
+        const unsigned char* patch = EntryAt(archive, i, &offset, &entry);
+        if (!patch) return Fail("damaged entry", entry.name);
+        if (!(entry.flags & ArchiveEntryPatch)) continue;
+        std::string base = std::string(oldFolder) + "\\" + entry.name;
+        std::string result = std::string(newFolder) + "\\" + entry.name;
+        double start = Now();
+        PatchFault fault = PatchSound;
+        if (!ApplyPatch(base.c_str(), patch, entry.storedSize, result.c_str(), &fault))
+            return Fail("cannot apply the patch of",
+                        entry.name + std::string(" (fault ") + std::to_string(fault) + ")");
+        double applied = Now() - start;
+        // The digest alone, over the same bytes as the application digests (the result), from memory.
+        HANDLE file = CreateFileA(result.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        std::string bytes(entry.size, '\0');
+        DWORD read = 0;
+        int whole = file != INVALID_HANDLE_VALUE && ReadFile(file, &bytes[0], entry.size, &read, nullptr) &&
+                    read == entry.size;
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        if (!whole) return Fail("cannot read", result);
+        start = Now();
+        uint64_t digest = DigestOf(bytes.data(), entry.size);
+        double digested = Now() - start;
+        std::printf(
+            "apply: %.3f s (%s: %u bytes from a patch of %u, %.0f MB/s; digest alone %.3f s, %.0f MB/s, "
+            "%.1f %% of the application; digest %016llx)\n",
+            applied, entry.name, entry.size, entry.storedSize, applied > 0 ? entry.size / 1e6 / applied : 0.0,
+            digested, digested > 0 ? entry.size / 1e6 / digested : 0.0,
+            applied > 0 ? 100 * digested / applied : 0.0, static_cast<unsigned long long>(digest));
+    }
     return 0;
 }
 
@@ -217,7 +294,9 @@ int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "copy") == 0) return Copy(argv[2], argc - 3, argv + 3);
     if (argc == 4 && std::strcmp(argv[1], "floor") == 0) return Floor(argv[2], argv[3], 0);
     if (argc == 4 && std::strcmp(argv[1], "steps") == 0) return Floor(argv[2], argv[3], 1);
+    if (argc == 5 && std::strcmp(argv[1], "apply") == 0) return ApplyPatches(argv[2], argv[3], argv[4]);
     std::fprintf(stderr,
-                 "usage: update_floor floor|steps UPDATER FOLDER | copy FOLDER FILE... | check UPDATER\n");
+                 "usage: update_floor floor|steps UPDATER FOLDER | copy FOLDER FILE... | check UPDATER | "
+                 "apply UPDATER OLD NEW\n");
     return 2;
 }
