@@ -815,8 +815,8 @@ TEST_CASE("PrepareWholeFile leaves nothing behind when it cannot write") {
 TEST_CASE("a patch entry is found as a patch, never as a file's content") {
     Scope scope;
     // Plain directories, so that a record's flags can be set to the patch form in place.
-    std::vector<TestEntry> entries = {{"DATA.PAK", "the whole file"}, {"data.pak", "KTP1 and a patch"},
-                                      {"ONLY.PAK", "KTP1 alone"}};
+    std::vector<TestEntry> entries = {
+        {"DATA.PAK", "the whole file"}, {"data.pak", "KTP1 and a patch"}, {"ONLY.PAK", "KTP1 alone"}};
     TestImage image = BuildImage(entries, false);
     uint32_t directory = static_cast<uint32_t>(image.bytes.size() - entries.size() * ArchiveEntrySize);
     Put32(image.bytes, directory + ArchiveEntrySize + 260, ArchiveEntryPatch);

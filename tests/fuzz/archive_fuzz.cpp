@@ -76,7 +76,8 @@ const ArchiveEntry* Record(uint32_t index) {
 // case that is not a patch.
 const ArchiveEntry* FirstRecordNamed(const char* name) {
     for (uint32_t i = 0;; ++i) {
-        if (!(Record(i)->flags & ArchiveEntryPatch) && lstrcmpiA(Record(i)->name, name) == 0) return Record(i);
+        if (!(Record(i)->flags & ArchiveEntryPatch) && lstrcmpiA(Record(i)->name, name) == 0)
+            return Record(i);
     }
 }
 
